@@ -73,7 +73,10 @@ KOC_API int32_t kmath_xformLinear_initMatrixTrans(kmath_xformLinear* x, const km
 KOC_API int32_t kmath_xformLinear_initMatrixTransElements(kmath_xformLinear* x, double a, double b, double c, double d, double tx, double ty) KOC_NOEXCEPT;
 /* out = second ∘ first; out may alias either argument. */
 KOC_API int32_t kmath_xformLinear_initCompose(kmath_xformLinear* out, const kmath_xformLinear* first, const kmath_xformLinear* second) KOC_NOEXCEPT;
-/* KOC_E_SINGULAR_XFORM when the matrix cannot be inverted; *inverse unchanged then. */
+/* KOC_E_SINGULAR_XFORM when the matrix cannot be inverted; *inverse unchanged then.
+ * Singular means |det| is at most 1e-12 times the product of the column
+ * lengths (the same test as getIsDegenerate), or a value of the
+ * transform or of its inverse is not finite. */
 KOC_API int32_t kmath_xformLinear_getInverse(const kmath_xformLinear* x, kmath_xformLinear* inverse) KOC_NOEXCEPT;
 KOC_API int32_t kmath_xformLinear_mapPoint(const kmath_xformLinear* x, const kmath_vect* p, kmath_vect* out) KOC_NOEXCEPT;
 /* *out = area × det(M): the signed area that a region of the given area maps to. */
@@ -92,7 +95,7 @@ KOC_API int32_t kmath_shapeAffineRect_initCenter(kmath_shapeAffineRect* r, const
 KOC_API int32_t kmath_shapeAffineRect_initMap(kmath_shapeAffineRect* out, const kmath_xformLinear* xform, const kmath_shapeAffineRect* rect) KOC_NOEXCEPT;
 KOC_API int32_t kmath_shapeAffineRect_getPoints(const kmath_shapeAffineRect* r, kmath_shapeAffineRectPoints* points) KOC_NOEXCEPT;
 KOC_API int32_t kmath_shapeAffineRectPoints_getPopp(const kmath_shapeAffineRectPoints* points, kmath_vect* popp) KOC_NOEXCEPT;
-/* Degenerate: the sides span no area (|Px-Po × Py-Po| is zero up to rounding),
+/* Degenerate: the sides span no area (|Px-Po × Py-Po| <= 1e-12 |Px-Po| |Py-Po|),
  * or a corner is not finite. */
 KOC_API int32_t kmath_shapeAffineRect_getIsDegenerate(const kmath_shapeAffineRect* r, int32_t* isDegenerate) KOC_NOEXCEPT;
 /* Axis-aligned box of the four corners. */
@@ -112,7 +115,9 @@ KOC_API int32_t kmath_shapeAffineRect_compareEqual(const kmath_shapeAffineRect* 
 
 /* ---- lines ---- */
 KOC_API int32_t kshape_line_init(kshape_line* line, const kmath_vect* point, const kmath_vect* direction) KOC_NOEXCEPT;
-/* *isParallel = 1 (and *point unchanged) when the lines do not cross in one point. */
+/* *isParallel = 1 (and *point unchanged) when the lines do not cross in one
+ * point: directions parallel up to the relative tolerance above, a zero
+ * direction, or a crossing too far away to represent. */
 KOC_API int32_t kshape_line_intersection(const kshape_line* a, const kshape_line* b, kmath_vect* point, int32_t* isParallel) KOC_NOEXCEPT;
 
 /* ---- angles and numbers ---- */
@@ -122,7 +127,8 @@ KOC_API int32_t kmath_degree_signedNorm(double degrees, double* out) KOC_NOEXCEP
 KOC_API int32_t kmath_sin16(uint16_t angle, double* out) KOC_NOEXCEPT;
 KOC_API int32_t kmath_cos16(uint16_t angle, double* out) KOC_NOEXCEPT;
 /* The same with fractionBits (0..30) fractional bits, rounded to nearest,
- * halves away from zero; exact at multiples of a quarter turn. */
+ * halves away from zero; exact at multiples of a quarter turn. Other
+ * fractionBits give KOC_E_BAD_ARGUMENT. */
 KOC_API int32_t kmath_sin16FixedPoint(uint16_t angle, int32_t fractionBits, int32_t* out) KOC_NOEXCEPT;
 KOC_API int32_t kmath_cos16FixedPoint(uint16_t angle, int32_t fractionBits, int32_t* out) KOC_NOEXCEPT;
 /* Nearest integer (halves away from zero), floor and ceiling, as doubles. */

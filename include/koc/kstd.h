@@ -39,23 +39,28 @@ typedef struct kstd_pair32 {
 
 KOC_API int32_t kstd_rect32_init(kstd_rect32* rect, int32_t x, int32_t y, int32_t width, int32_t height) KOC_NOEXCEPT;
 KOC_API int32_t kstd_rect32_initNull(kstd_rect32* rect) KOC_NOEXCEPT;
-/* out = a ∩ b; a null rectangle when they do not overlap. out may alias a or b. */
+/* out = a ∩ b; a null rectangle when they share no pixel (touching edges do
+ * not overlap). out may alias a or b. */
 KOC_API int32_t kstd_rect32_intersect(kstd_rect32* out, const kstd_rect32* a, const kstd_rect32* b) KOC_NOEXCEPT;
 /* Grows acc to the smallest box holding acc and other. A rectangle with no
- * area (width or height <= 0) encloses nothing: it is ignored on either side. */
+ * area (width or height <= 0) encloses nothing: it is ignored on either side.
+ * KOC_E_BAD_ARGUMENT (acc unchanged) when the box does not fit 32 bits. */
 KOC_API int32_t kstd_rect32_encloseRect(kstd_rect32* acc, const kstd_rect32* other) KOC_NOEXCEPT;
 /* *contains = 1 when inner (with area) lies wholly inside outer. */
 KOC_API int32_t kstd_rect32_containsRect(const kstd_rect32* outer, const kstd_rect32* inner, int32_t* contains) KOC_NOEXCEPT;
 /* Moves each edge inwards by its amount (negative amounts grow the rectangle).
- * A width or height that would become negative becomes 0. */
+ * A width or height that would become negative becomes 0; x and y still
+ * move by left and top. KOC_E_BAD_ARGUMENT (rect unchanged) when the result
+ * does not fit 32 bits. */
 KOC_API int32_t kstd_rect32_trim(kstd_rect32* rect, int32_t left, int32_t top, int32_t right, int32_t bottom) KOC_NOEXCEPT;
 /* Degenerate: width or height <= 0. Null: width and height both 0. */
 KOC_API int32_t kstd_rect32_getIsDegen(const kstd_rect32* rect, int32_t* isDegen) KOC_NOEXCEPT;
 KOC_API int32_t kstd_rect32_getIsNull(const kstd_rect32* rect, int32_t* isNull) KOC_NOEXCEPT;
 KOC_API int32_t kstd_rect32_compareEqual(const kstd_rect32* a, const kstd_rect32* b, int32_t* isEqual) KOC_NOEXCEPT;
 /* Smallest integer rectangle holding the double rectangle: floor of the low
- * edges, ceil of the high edges. Fails with KOC_E_BAD_ARGUMENT when an edge is
- * not finite or does not fit 32 bits. */
+ * edges, ceil of the high edges. Fails with KOC_E_BAD_ARGUMENT (out
+ * unchanged) when an edge is not finite or does not fit 32 bits, or the width
+ * or height is negative. */
 KOC_API int32_t kstd_rect32_initMinEnclosingRect(kstd_rect32* out, const kstd_rectD* rect) KOC_NOEXCEPT;
 KOC_API int32_t kstd_rectD_init(kstd_rectD* rect, double x, double y, double width, double height) KOC_NOEXCEPT;
 KOC_API int32_t kstd_rectD_initNull(kstd_rectD* rect) KOC_NOEXCEPT;
