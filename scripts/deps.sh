@@ -1,0 +1,16 @@
+#!/bin/sh
+# Installs the Debian packages the build, the tests and the tools need, when
+# they are missing. Uses sudo when not run as root.
+set -eu
+packages="g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+          libpng-dev nlohmann-json3-dev libcli11-dev libfreetype-dev"
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+echo "installing:$missing"
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
+# shellcheck disable=SC2086
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
