@@ -161,6 +161,13 @@ TEST(GeometryAffineRect, CornersMapAndPixelBoxes)
     EXPECT_EQ(std::make_tuple(box.x, box.y, box.width, box.height), std::make_tuple(-0.5, -0.25, 3.0, 3.0));
     ASSERT_EQ(kmath_shapeAffineRect_getEncloseImageRect(&diamond, &back), 0);
     EXPECT_EQ(back, (kstd_rect32{-1, -1, 4, 4}));
+
+    // Centre form: Po lies half of each side back from the centre.
+    const kmath_vect center{10, 20};
+    kmath_shapeAffineRect_initCenter(&r, &center, 4, 2, 0, kPi / 2);
+    kmath_shapeAffineRect_getPoints(&r, &p);
+    expectNear(p.po, {8, 19}, 1e-12);
+    expectNear(p.px, {12, 19}, 1e-12);
 }
 
 TEST(GeometryAffineRect, Degeneracy)
@@ -179,15 +186,6 @@ TEST(GeometryAffineRect, Degeneracy)
     const kmath_shapeAffineRect flat{xf(0, 1, 0, 1, 0, 0)};
     kmath_vect unit;
     EXPECT_EQ(kmath_shapeAffineRect_getUnitPoPx(&flat, &unit), KOC_E_BAD_ARGUMENT);
-
-    // Centre form: Po lies half of each side back from the centre.
-    kmath_shapeAffineRect r;
-    const kmath_vect center{10, 20};
-    kmath_shapeAffineRect_initCenter(&r, &center, 4, 2, 0, kPi / 2);
-    kmath_shapeAffineRectPoints p;
-    kmath_shapeAffineRect_getPoints(&r, &p);
-    expectNear(p.po, {8, 19}, 1e-12);
-    expectNear(p.px, {12, 19}, 1e-12);
 }
 
 struct CenterCase {
@@ -215,7 +213,7 @@ TEST_P(GeometryCenterForm, RoundTrips)
     EXPECT_NEAR(yr, c.yRotation, 1e-12);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, GeometryCenterForm,
+INSTANTIATE_TEST_SUITE_P(GeometryCases, GeometryCenterForm,
                          testing::Values(CenterCase{{0, 0}, 2, 1, 0, kPi / 2},
                                          CenterCase{{10, -4}, 30, 8, 0.3, 0.3 + kPi / 2},
                                          CenterCase{{-2.5, 7}, 5, 5, 3.0, -1.9},  // y direction wraps past pi
@@ -334,7 +332,7 @@ TEST_P(RectIntersect, IsSymmetricAndAliasSafe)
     EXPECT_EQ(ba, c.want);
 }
 INSTANTIATE_TEST_SUITE_P(
-    Table, RectIntersect,
+    RectTable, RectIntersect,
     testing::Values(RectCase{{0, 0, 10, 10}, {5, 3, 10, 4}, {5, 3, 5, 4}},
                     RectCase{{0, 0, 10, 10}, {2, 2, 3, 3}, {2, 2, 3, 3}},
                     RectCase{{0, 0, 10, 10}, {10, 0, 5, 5}, {0, 0, 0, 0}},    // touching
@@ -350,7 +348,7 @@ TEST_P(RectEnclose, GrowsToHoldBoth)
     ASSERT_EQ(kstd_rect32_encloseRect(&acc, &c.b), 0);
     EXPECT_EQ(acc, c.want);
 }
-INSTANTIATE_TEST_SUITE_P(Table, RectEnclose,
+INSTANTIATE_TEST_SUITE_P(RectTable, RectEnclose,
                          testing::Values(RectCase{{0, 0, 2, 2}, {5, -1, 1, 1}, {0, -1, 6, 3}},
                                          RectCase{{0, 0, 10, 10}, {2, 2, 3, 3}, {0, 0, 10, 10}},
                                          RectCase{{0, 0, 0, 0}, {5, 6, 1, 2}, {5, 6, 1, 2}},
