@@ -56,12 +56,15 @@ typedef struct kimg_windowConst {
 /* ---- handle lifecycle ---- */
 KOC_API int32_t kimg_image_construct(kimg_image* image) KOC_NOEXCEPT;       /* unbound, identity transform */
 KOC_API int32_t kimg_image_constructUnbound(kimg_image* image) KOC_NOEXCEPT;
+/* On failure the handle is still constructed, unbound. */
 KOC_API int32_t kimg_image_constructRect(kimg_image* image, int32_t depth, const kstd_rect32* rect) KOC_NOEXCEPT;
 KOC_API int32_t kimg_image_constructCopy(kimg_image* image, const kimg_image* src) KOC_NOEXCEPT;
 KOC_API int32_t kimg_image_destruct(kimg_image* image) KOC_NOEXCEPT;
 /* dst shows src's pixels (shared), window and transforms. */
 KOC_API int32_t kimg_image_assign(kimg_image* dst, const kimg_image* src) KOC_NOEXCEPT;
-/* Fresh zeroed pixels over (0, 0, width, height) or over rect; transforms kept. */
+/* Fresh zeroed pixels over (0, 0, width, height) or over rect; transforms kept.
+ * KOC_E_BAD_ARGUMENT for a depth other than 1, 2, 4 or a negative size; on
+ * any failure the handle is unchanged. */
 KOC_API int32_t kimg_image_assignNew(kimg_image* image, int32_t depth, int32_t width, int32_t height) KOC_NOEXCEPT;
 KOC_API int32_t kimg_image_assignNewRect(kimg_image* image, int32_t depth, const kstd_rect32* rect) KOC_NOEXCEPT;
 /* Releases the pixels; window becomes null, transforms kept. */
@@ -75,8 +78,10 @@ KOC_API int32_t kimg_image_assignCopy(kimg_image* dst, const kimg_image* src) KO
 
 /* ---- windows and transforms ---- */
 KOC_API int32_t kimg_image_getWindow(const kimg_image* image, kstd_rect32* rect) KOC_NOEXCEPT;
-/* Narrows the visible window without copying; KOC_E_WINDOW_OUTSIDE_IMAGE when
- * rect is not inside the store. flags must be 0. */
+/* Sets the visible window without copying: any rect inside the store, so a
+ * narrowed window may be widened again. KOC_E_WINDOW_OUTSIDE_IMAGE when rect
+ * is not inside the store, KOC_E_IMAGE_UNBOUND for an unbound image; the
+ * window is unchanged then. flags must be 0. */
 KOC_API int32_t kimg_image_setWindowRect(kimg_image* image, const kstd_rect32* rect, int32_t flags) KOC_NOEXCEPT;
 KOC_API int32_t kimg_image_getIsLinearXform(const kimg_image* image, int32_t* isLinear) KOC_NOEXCEPT;
 /* KOC_E_NOT_LINEAR_XFORM when the image has no linear transform. */
@@ -131,16 +136,19 @@ KOC_API int32_t kimg_imageRle_setUnbound(kimg_imageRle* rle) KOC_NOEXCEPT;
 KOC_API int32_t kimg_imageRle_getIsBound(const kimg_imageRle* rle, int32_t* isBound) KOC_NOEXCEPT;
 /* Bound, with no runs, over rect (rows rect.y .. rect.y+height-1). */
 KOC_API int32_t kimg_imageRle_assignEmpty(kimg_imageRle* rle, const kstd_rect32* rect) KOC_NOEXCEPT;
-/* Appends a run to row y (image coordinates); runs of a row must come left to
- * right without overlap; KOC_E_BAD_ARGUMENT otherwise. */
+/* Appends a run to row y (image coordinates); rows may come in any order,
+ * runs of a row must come left to right without overlap, inside the rect,
+ * length > 0; KOC_E_BAD_ARGUMENT otherwise (also when unbound). A run that
+ * starts where the row's last run ends extends it, so runs stay maximal. */
 KOC_API int32_t kimg_imageRle_addRun(kimg_imageRle* rle, int32_t y, int32_t x, int32_t length) KOC_NOEXCEPT;
 /* The runs: rowStart[r] .. rowStart[r+1]-1 index the runs of row rect.y + r
  * (rowStart has rect.height + 1 entries). Pointers stay valid until the
- * image changes. */
+ * image changes. An unbound image reads as empty: null rect, rowStart {0}. */
 KOC_API int32_t kimg_imageRle_getEncoding(const kimg_imageRle* rle, kstd_rect32* rect, const int32_t** rowStart, const kimg_run** runs) KOC_NOEXCEPT;
 /* Runs of the non-zero pixels of an 8-bit image's window. */
 KOC_API int32_t kimg_imageRle_initFromImage8(kimg_imageRle* rle, const kimg_image* image) KOC_NOEXCEPT;
-/* Renders into a fresh 8-bit image over the rle's rectangle: value inside runs, 0 elsewhere. */
+/* Renders into a fresh 8-bit image over the rle's rectangle: value inside runs,
+ * 0 elsewhere; the image's transforms are kept. An unbound rle unbinds image. */
 KOC_API int32_t kimg_imageRle_render8(const kimg_imageRle* rle, uint8_t value, kimg_image* image) KOC_NOEXCEPT;
 
 /* ---- masks, colour and range images ---- */
@@ -174,8 +182,9 @@ typedef k3img_rangeImage16 k3img_rangeImage16Const;
 KOC_API int32_t k3img_rangeImage16_construct(k3img_rangeImage16* range) KOC_NOEXCEPT;
 KOC_API int32_t k3img_rangeImage16_destruct(k3img_rangeImage16* range) KOC_NOEXCEPT;
 KOC_API int32_t k3img_rangeImage16_assign(k3img_rangeImage16* dst, const k3img_rangeImage16* src) KOC_NOEXCEPT;
-/* Binds to a 16-bit image and an 8-bit mask (or an unbound mask) of the same
- * window; KOC_E_IMAGE_DEPTH or KOC_E_WINDOW_OUTSIDE_IMAGE otherwise. */
+/* Binds to a 16-bit image and an 8-bit mask (or an unbound or null mask) of
+ * the same window; the mask takes the image's transforms. KOC_E_IMAGE_UNBOUND,
+ * KOC_E_IMAGE_DEPTH or KOC_E_WINDOW_OUTSIDE_IMAGE otherwise. */
 KOC_API int32_t k3img_rangeImage16_init(k3img_rangeImage16* range, const kimg_image* image16, const kimg_image* mask8) KOC_NOEXCEPT;
 KOC_API int32_t k3img_rangeImage16Const_getImage(const k3img_rangeImage16Const* range, kimg_image* image16) KOC_NOEXCEPT;
 KOC_API int32_t k3img_rangeImage16Const_getMask(const k3img_rangeImage16Const* range, kimg_image* mask8) KOC_NOEXCEPT;
@@ -188,7 +197,8 @@ KOC_API int32_t k3img_rangeImage16Const_constructImage16(const k3img_rangeImage1
  * else atOrAbove, in fresh 8-bit pixels of dst over the same window and
  * transforms. dst may be src. */
 KOC_API int32_t kip_pelMapHardThreshold8(const kimg_image* src, uint8_t threshold, uint8_t below, uint8_t atOrAbove, kimg_image* dst) KOC_NOEXCEPT;
-/* dst gets fresh pixels holding a copy of src's whole window (unbound stays unbound). */
+/* dst gets fresh pixels holding a copy of src's whole window, with its window
+ * and transforms (unbound stays unbound); KOC_E_IMAGE_DEPTH unless 8-bit. */
 KOC_API int32_t kip_pelAssignCopyEntireConst8(kimg_image* dst, const kimg_image* src) KOC_NOEXCEPT;
 
 KOC_EXTERN_C_END

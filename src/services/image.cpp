@@ -6,7 +6,6 @@
 // and only then rebinds the destination, so a failure leaves the
 // destination as it was and a destination that shares its store with the
 // source (or is the source) never sees its pixels overwritten.
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <type_traits>
@@ -136,24 +135,10 @@ bool rectInside(const kstd_rect32& outer, const kstd_rect32& inner) noexcept
            int64_t{inner.y} + inner.height <= int64_t{outer.y} + outer.height;
 }
 
+// One notion of "singular" for the whole library: the geometry service's.
 int32_t invert(const kmath_xformLinear& x, kmath_xformLinear* inverse) noexcept
 {
-    const kmath_matrix& m = x.matrix;
-    const double det = m.a * m.d - m.b * m.c;
-    if (det == 0.0 || !std::isfinite(det)) {
-        return KOC_E_SINGULAR_XFORM;
-    }
-    kmath_xformLinear r;
-    r.matrix = {m.d / det, -m.b / det, -m.c / det, m.a / det};
-    r.trans = {-(r.matrix.a * x.trans.x + r.matrix.b * x.trans.y), -(r.matrix.c * x.trans.x + r.matrix.d * x.trans.y)};
-    const double all[] = {r.matrix.a, r.matrix.b, r.matrix.c, r.matrix.d, r.trans.x, r.trans.y};
-    for (const double v : all) {
-        if (!std::isfinite(v)) {
-            return KOC_E_SINGULAR_XFORM;
-        }
-    }
-    *inverse = r;
-    return 0;
+    return kmath_xformLinear_getInverse(&x, inverse);
 }
 
 // The window's first pixel; an empty window points at the store's first
