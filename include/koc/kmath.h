@@ -49,6 +49,9 @@ typedef struct kshape_line {
     kmath_vect direction;
 } kshape_line;
 
+/* A vector of affine rectangles (one per paragraph for the entry points). */
+KSTD_DECLARE_VECTOR_FAMILY(vector_kmath_shapeAffineRect, kmath_shapeAffineRect)
+
 /* ---- vectors ---- */
 KOC_API int32_t kmath_vect_init(kmath_vect* v, double x, double y) KOC_NOEXCEPT;
 KOC_API int32_t kmath_vect_initAdd(kmath_vect* out, const kmath_vect* a, const kmath_vect* b) KOC_NOEXCEPT;

@@ -15,6 +15,7 @@
 #include "koc/koc_hypotheses.h"
 #include "koc/koc_lineextract.h"
 #include "koc/koc_results.h"
+#include "koc/koc_segment.h"
 #include "koc/koc_types.h"
 
 #endif

@@ -56,6 +56,58 @@ KOC_API int32_t koc_lineEdgeletRecord__delete(koc_lineEdgeletRecord_** record) K
 KOC_API int32_t koc_lineEdgeletRecord__assign(koc_lineEdgeletRecord_* dst, const koc_lineEdgeletRecord_* src) KOC_NOEXCEPT;
 KOC_API int32_t koc_lineEdgeletRecord__getNumEdgelets(const koc_lineEdgeletRecord_* record, int32_t* count) KOC_NOEXCEPT;
 
+/* ---- line extraction ---- */
+
+/* Finds the text line inside rect (client coordinates of image), cuts it out
+ * as a rectified line image, decides its polarity and normalises it, into
+ * result (reset first). Not finding a line is success with isLineFound 0.
+ * Thread-safe for distinct results. */
+KOC_API int32_t koc_extractLine(const kimg_imageConst* image, const kmath_shapeAffineRect* rect,
+                                const koc_lineExtractParams* params, koc_lineExtractResult* result) KOC_NOEXCEPT;
+/* The same for a 16-bit image; the stored line images are converted to 8 bit. */
+KOC_API int32_t koc_extractLine16(const kimg_imageConst* image16, const kmath_shapeAffineRect* rect,
+                                  const koc_lineExtractParams* params, koc_lineExtractResult* result) KOC_NOEXCEPT;
+
+/* ---- gradient field and projections ---- */
+
+/* Binds field to a grid of Sobel samples laid along rect's own axes: nx
+ * samples per row, ny rows, each sample two pels (horizontal then vertical
+ * response in source-image axes, divided by 8, signed 8-bit; signed 16-bit
+ * for the 16-bit twin), so the field is 2*nx pels wide. The field's
+ * image-from-client transform maps client coordinates to sample coordinates.
+ * steps (optional, 4 values) receives the unit vectors of rect's x and y
+ * sides in source pixels with 20 fractional bits. A rectangle less than one
+ * sample wide or high leaves the field unbound and succeeds. */
+KOC_API int32_t koc_getGradientField(const kimg_imageConst* image, const kmath_shapeAffineRect* rect, kimg_image* field,
+                                     int32_t* steps) KOC_NOEXCEPT;
+KOC_API int32_t koc_getGradientField16(const kimg_imageConst* image16, const kmath_shapeAffineRect* rect,
+                                       kimg_image* field, int32_t* steps) KOC_NOEXCEPT;
+
+/* One profile per slope (16.16 tangents) into profiles: the horizontal
+ * projection sums along lines of each slope across the field (bins run down
+ * the field), the vertical one along lines x + t*y = const (bins run along
+ * it). Each contribution is the gradient dotted with the lines' unit normal
+ * (14 fractional bits, in image axes when steps are given), scaled by 1/64
+ * with rounding; absolute non-zero adds magnitudes. */
+KOC_API int32_t koc_projectHorizGradientField(const kimg_imageConst* field, const kstd_vector32s* slopes,
+                                              const int32_t* steps, int32_t absolute,
+                                              kstd_vector_vector32s* profiles) KOC_NOEXCEPT;
+KOC_API int32_t koc_projectVertGradientField(const kimg_imageConst* field, const kstd_vector32s* slopes,
+                                             const int32_t* steps, int32_t absolute,
+                                             kstd_vector_vector32s* profiles) KOC_NOEXCEPT;
+KOC_API int32_t koc_projectHorizGradientField16(const kimg_imageConst* field, const kstd_vector32s* slopes,
+                                                const int32_t* steps, int32_t absolute,
+                                                kstd_vector_vector32s* profiles) KOC_NOEXCEPT;
+KOC_API int32_t koc_projectVertGradientField16(const kimg_imageConst* field, const kstd_vector32s* slopes,
+                                               const int32_t* steps, int32_t absolute,
+                                               kstd_vector_vector32s* profiles) KOC_NOEXCEPT;
+
+/* Host hook: when set and it answers non-zero for a kernel name (such as
+ * "koc_computeGradientField"), no optimised kernel is used for it. This build
+ * has portable kernels only, so the answer changes nothing today. */
+typedef int32_t (*kprt_isOptimizationInhibitedFn)(const char* kernelName);
+KOC_API extern kprt_isOptimizationInhibitedFn kprt_isOptimizationInhibitedFP;
+
 KOC_EXTERN_C_END
 
 #endif

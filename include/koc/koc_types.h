@@ -6,6 +6,7 @@
 
 #include "koc/koc_lineextract.h"
 #include "koc/koc_results.h"
+#include "koc/koc_segment.h"
 
 KOC_EXTERN_C_BEGIN
 
@@ -40,6 +41,7 @@ KOC_EXTERN_C_BEGIN
 #define KOC_FOR_EACH_VECTOR_FAMILY(X)                                                              \
     X(vector32s, int32_t)                                                                          \
     X(vector_vector32s, kstd_vector32s)                                                            \
+    X(vector_kmath_shapeAffineRect, kmath_shapeAffineRect)                                         \
     X(vector_koc_charSegmentResult, koc_charSegmentResult)                                         \
     X(vector_koc_charSegmentParagraphResult, koc_charSegmentParagraphResult)                       \
     X(vector_koc_charSegmentLineResult, koc_charSegmentLineResult)                                 \

@@ -103,7 +103,9 @@ KOC_API int32_t koc_lineExtractResult_assign(koc_lineExtractResult* dst, const k
     KOC_RETURN_IF_FAILED(kimg_imageRle_assign(&dst->lineMask, &src->lineMask));
     dst->isLineImageValid = src->isLineImageValid;
     dst->isNormalizedImageValid = src->isNormalizedImageValid;
-    if (dst->lineEdgeletRecord == nullptr) {
+    // A source without a record (its reset failed) has no edgelets: the copy
+    // gets an empty record rather than keeping its own old ones.
+    if (dst->lineEdgeletRecord == nullptr || src->lineEdgeletRecord == nullptr) {
         KOC_RETURN_IF_FAILED(koc_lineEdgeletRecord__new(&dst->lineEdgeletRecord));
     }
     if (src->lineEdgeletRecord != nullptr) {

@@ -214,6 +214,10 @@ KOC_API int32_t koc_charSegmentLineResult_assign(koc_charSegmentLineResult* dst,
             KOC_RETURN_IF_FAILED(koc_charSegmentLineResultData__new(&dst->lineData));
         }
         KOC_RETURN_IF_FAILED(koc_charSegmentLineResultData__assign(dst->lineData, src->lineData));
+    } else if (dst->lineData != nullptr) {
+        // The source lost its data to a failed reset: the copy must not keep
+        // working data of its own earlier run either.
+        KOC_RETURN_IF_FAILED(koc_charSegmentLineResultData__reset(dst->lineData));
     }
     dst->hasNormalizedRectifiedLineImage = src->hasNormalizedRectifiedLineImage;
     dst->hasBinarizationThreshold = src->hasBinarizationThreshold;

@@ -18,6 +18,12 @@ int32_t wrapAdd(int32_t a, int32_t b) noexcept
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
 
+// a - b without negating b: -INT32_MIN would overflow.
+int32_t wrapSub(int32_t a, int32_t b) noexcept
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+
 int32_t wrapMul(int32_t a, int32_t b) noexcept
 {
     return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
@@ -173,11 +179,11 @@ KOC_API int32_t koc_stringSpacingStats_addSpacingRects(koc_stringSpacingStats* s
     KOC_ASSERT(s != nullptr && runParams != nullptr && a != nullptr && b != nullptr);
     const int32_t aRight = wrapAdd(a->x, a->width);
     const int32_t bRight = wrapAdd(b->x, b->width);
-    const int32_t gap = wrapAdd(b->x, -aRight);
-    const int32_t leftToLeft = wrapAdd(b->x, -a->x);
-    const int32_t rightToRight = wrapAdd(bRight, -aRight);
+    const int32_t gap = wrapSub(b->x, aRight);
+    const int32_t leftToLeft = wrapSub(b->x, a->x);
+    const int32_t rightToRight = wrapSub(bRight, aRight);
     // Half the width difference, rounded up, with an arithmetic shift.
-    const int32_t halfDiff = wrapAdd(wrapAdd(b->width, -a->width), 1) >> 1;
+    const int32_t halfDiff = wrapAdd(wrapSub(b->width, a->width), 1) >> 1;
     const int32_t centreToCentre = wrapAdd(leftToLeft, halfDiff);
 
     KOC_RETURN_IF_FAILED(koc_statistics32_add(&s->gapStats, gap));

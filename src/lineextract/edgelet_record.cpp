@@ -30,6 +30,7 @@ KOC_API int32_t koc_lineEdgeletRecord__assign(koc_lineEdgeletRecord_* dst, const
     }
     return koc::guarded([&]() -> int32_t {
         dst->edgelets = src->edgelets;
+        dst->isValid = src->isValid;
         return 0;
     });
 }

@@ -19,5 +19,8 @@ struct RowEdgelet {
 }  // namespace koc::lineextract
 
 struct koc_lineEdgeletRecord_ {
+    // Set when the edgelets were found on the rectified input region; cleared
+    // when the line image had to be resampled, since they are in that frame.
+    uint32_t isValid = 0;
     koc::services::Vector<koc::lineextract::RowEdgelet> edgelets;
 };

@@ -13,6 +13,7 @@ struct Blob {
     int32_t firstRun = 0;    // index of the blob's first run in BlobResultSet::runs
     int32_t runCount = 0;
     uint32_t flags = 0;
+    int64_t greySum = 0;     // sum of the blob's grey values
 };
 
 // A run of blob pixels on row y.

@@ -1,0 +1,44 @@
+// locate_line.hpp: the line locator: rotation and slant of a text line inside
+// a rectangle, its text band, the full and tight line rectangles and the
+// text height.
+#pragma once
+
+#include "koc/koc_lineextract.h"
+#include "services/memory.hpp"
+
+namespace koc::lineextract {
+
+struct LineLocation {
+    kmath_shapeAffineRect fullRect{};   // along the found angles, enclosing the input
+    kmath_shapeAffineRect tightRect{};  // the full one cut to the text band
+    kmath_vect segment[2]{};            // top and bottom of the band, client coordinates
+    double height = -1.0;               // text height in pixels; -1 when no line was found
+};
+
+// Finds the line in inputRect of image (client coordinates). Not finding one
+// is success with location = the input rectangle and height -1. Writes
+// lineAngle and skewAngle of result (degrees, 0..360 quantised to 16-bit
+// angles). The 16-bit twin takes a 16-bit image.
+int32_t locateTextLine(const kimg_image* image, bool isRectified, const kmath_shapeAffineRect* inputRect,
+                       const koc_lineExtractParams* params, LineLocation* location,
+                       koc_lineExtractResult* result) noexcept;
+int32_t locateTextLine16(const kimg_image* image16, bool isRectified, const kmath_shapeAffineRect* inputRect,
+                         const koc_lineExtractParams* params, LineLocation* location,
+                         koc_lineExtractResult* result) noexcept;
+
+// The window [start, end] of fewest bins holding all but the share q of the
+// profile's mass (bins weighted (|p| + 128) >> 8); the first shortest wins.
+void shortestMassWindow(const int32_t* profile, int32_t n, double q, int32_t* start, int32_t* end);
+// Top and bottom bins of the text band of a horizontal profile.
+void findTextBand(const int32_t* profile, int32_t n, int32_t* top, int32_t* bottom);
+// The parallelogram with sides along alpha and beta + pi/2 (radians) that
+// encloses the points.
+int32_t boundingParallelogram(const kmath_vect* points, int32_t count, double alpha, double beta,
+                              kmath_shapeAffineRect* rect) noexcept;
+// The full rectangle cut across to the band between the two segment points.
+int32_t tightLineRect(const kmath_shapeAffineRect* full, const kmath_vect segment[2], kmath_shapeAffineRect* tight) noexcept;
+
+// 16-bit angle (65536 per turn) of whole degrees, as the locator quantises them.
+uint16_t angle16FromDegrees(int32_t degrees) noexcept;
+
+}  // namespace koc::lineextract

@@ -1,0 +1,234 @@
+// local_filter.cpp: separable running box sums with replicated borders, and
+// the local mean, deviation and mean-subtraction filters built on them.
+#include "services/local_filter.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "interface/guard.hpp"
+#include "services/memory.hpp"
+#include "services/pel_ops.hpp"
+
+namespace koc::services {
+
+namespace {
+
+// Keeps kernel sums of squares below 2^62 (2^30 values of at most 2^32).
+constexpr int32_t kMaxKernelSide = 1 << 15;
+
+// Feeds rowFn(j, sums, sumsSq) with the kernel sums (and, when kSquares, the
+// kernel sums of squares) of every pixel of window row j, rows in order.
+// Column sums are kept for the current row and slid down one row at a time;
+// each row is then slid across. Both slides add the entering value before
+// subtracting the leaving one, and unsigned wrap-around cancels, so the
+// running sums stay exact. Clamped indices replicate the border pixels.
+// Must run inside koc::guarded (it allocates).
+template <class Pixel, bool kSquares, class RowFn>
+int32_t boxSums(const PixelRows<const Pixel>& src, int32_t kw, int32_t kh, RowFn&& rowFn)
+{
+    const int32_t width = src.width;
+    const int32_t height = src.height;
+    if (width == 0 || height == 0) {
+        return 0;
+    }
+    const int32_t left = kw / 2;
+    const int32_t right = kw - 1 - left;
+    const int32_t above = kh / 2;
+    const int32_t below = kh - 1 - above;
+    const auto n = static_cast<size_t>(width);
+    Vector<uint64_t> col(n, 0);
+    Vector<uint64_t> colSq(kSquares ? n : 0, 0);
+    Vector<uint64_t> sums(n, 0);
+    Vector<uint64_t> sumsSq(kSquares ? n : 0, 0);
+
+    const auto clampRow = [&](int32_t j) { return std::clamp(j, 0, height - 1); };
+    const auto clampCol = [&](int32_t i) { return std::clamp(i, 0, width - 1); };
+    const auto addRow = [&](int32_t j) {
+        const Pixel* row = src.row(clampRow(j));
+        for (int32_t i = 0; i < width; ++i) {
+            const uint64_t v = row[i];
+            col[static_cast<size_t>(i)] += v;
+            if constexpr (kSquares) {
+                colSq[static_cast<size_t>(i)] += v * v;
+            }
+        }
+    };
+    const auto subRow = [&](int32_t j) {
+        const Pixel* row = src.row(clampRow(j));
+        for (int32_t i = 0; i < width; ++i) {
+            const uint64_t v = row[i];
+            col[static_cast<size_t>(i)] -= v;
+            if constexpr (kSquares) {
+                colSq[static_cast<size_t>(i)] -= v * v;
+            }
+        }
+    };
+    const auto slideAcross = [&](const Vector<uint64_t>& c, Vector<uint64_t>& out) {
+        uint64_t s = 0;
+        for (int32_t d = -left; d <= right; ++d) {
+            s += c[static_cast<size_t>(clampCol(d))];
+        }
+        out[0] = s;
+        for (int32_t i = 1; i < width; ++i) {
+            s += c[static_cast<size_t>(clampCol(i + right))];
+            s -= c[static_cast<size_t>(clampCol(i - 1 - left))];
+            out[static_cast<size_t>(i)] = s;
+        }
+    };
+
+    for (int32_t d = -above; d <= below; ++d) {
+        addRow(d);
+    }
+    for (int32_t j = 0; j < height; ++j) {
+        if (j > 0) {
+            addRow(j + below);
+            subRow(j - 1 - above);
+        }
+        slideAcross(col, sums);
+        if constexpr (kSquares) {
+            slideAcross(colSq, sumsSq);
+        }
+        KOC_RETURN_IF_FAILED(rowFn(j, sums.data(), sumsSq.data()));
+    }
+    return 0;
+}
+
+inline uint64_t roundedMean(uint64_t sum, uint64_t count) noexcept
+{
+    return (sum + count / 2) / count;
+}
+
+// Nearest integer to the population deviation sqrt(count * sumSq - sum^2) /
+// count. The numerator is exact in 64 bits while count < 2^16 (both terms
+// stay below count^2 * 2^32); larger kernels fall back to doubles.
+inline uint64_t roundedDeviation(uint64_t sum, uint64_t sumSq, uint64_t count) noexcept
+{
+    double variance = 0.0;
+    if (count < (uint64_t{1} << 16)) {
+        const uint64_t numerator = count * sumSq - sum * sum;
+        variance = static_cast<double>(numerator) / static_cast<double>(count * count);
+    } else {
+        const double mean = static_cast<double>(sum) / static_cast<double>(count);
+        variance = std::max(0.0, static_cast<double>(sumSq) / static_cast<double>(count) - mean * mean);
+    }
+    return static_cast<uint64_t>(std::round(std::sqrt(variance)));
+}
+
+template <class Pixel>
+int32_t checkKernel(const kimg_image* src, int32_t kw, int32_t kh, PixelRows<const Pixel>* view) noexcept
+{
+    KOC_RETURN_IF_FAILED(viewPixels(src, view));
+    return kw >= 1 && kh >= 1 && kw <= kMaxKernelSide && kh <= kMaxKernelSide ? 0 : KOC_E_BAD_ARGUMENT;
+}
+
+}  // namespace
+
+template <class Pixel>
+int32_t pelLocalMean(const kimg_image* src, int32_t kw, int32_t kh, kimg_image* mean) noexcept
+{
+    KOC_ASSERT(src != nullptr);
+    KOC_ASSERT(mean != nullptr);
+    PixelRows<const Pixel> in;
+    KOC_RETURN_IF_FAILED(checkKernel(src, kw, kh, &in));
+    return guarded([&]() -> int32_t {
+        ScopedImage fresh;
+        KOC_RETURN_IF_FAILED(newImageLike(src, PixelTraits<Pixel>::kDepth, fresh.get()));
+        PixelRows<Pixel> out;
+        KOC_RETURN_IF_FAILED(viewPixels(fresh.get(), &out));
+        const auto count = static_cast<uint64_t>(kw) * static_cast<uint64_t>(kh);
+        const auto perRow = [&](int32_t j, const uint64_t* sums, const uint64_t*) {
+            Pixel* row = out.row(j);
+            for (int32_t i = 0; i < in.width; ++i) {
+                row[i] = static_cast<Pixel>(roundedMean(sums[i], count));
+            }
+            return 0;
+        };
+        KOC_RETURN_IF_FAILED((boxSums<Pixel, false>(in, kw, kh, perRow)));
+        return kimg_image_assign(mean, fresh.get());
+    });
+}
+
+template <class Pixel>
+int32_t pelLocalMeanAndStdDev(const kimg_image* src, int32_t kw, int32_t kh, kimg_image* mean, kimg_image* stdDev,
+                              int32_t* scale) noexcept
+{
+    KOC_ASSERT(src != nullptr);
+    KOC_ASSERT(mean != nullptr && stdDev != nullptr && mean != stdDev);
+    KOC_ASSERT(scale != nullptr);
+    PixelRows<const Pixel> in;
+    KOC_RETURN_IF_FAILED(checkKernel(src, kw, kh, &in));
+    return guarded([&]() -> int32_t {
+        ScopedImage freshMean;
+        ScopedImage freshDev;
+        KOC_RETURN_IF_FAILED(newImageLike(src, PixelTraits<Pixel>::kDepth, freshMean.get()));
+        KOC_RETURN_IF_FAILED(newImageLike(src, PixelTraits<Pixel>::kDepth, freshDev.get()));
+        PixelRows<Pixel> outMean;
+        PixelRows<Pixel> outDev;
+        KOC_RETURN_IF_FAILED(viewPixels(freshMean.get(), &outMean));
+        KOC_RETURN_IF_FAILED(viewPixels(freshDev.get(), &outDev));
+        const auto count = static_cast<uint64_t>(kw) * static_cast<uint64_t>(kh);
+        const auto perRow = [&](int32_t j, const uint64_t* sums, const uint64_t* sq) {
+            Pixel* m = outMean.row(j);
+            Pixel* d = outDev.row(j);
+            for (int32_t i = 0; i < in.width; ++i) {
+                m[i] = static_cast<Pixel>(roundedMean(sums[i], count));
+                // At most half the pixel range, so it always fits.
+                d[i] = static_cast<Pixel>(roundedDeviation(sums[i], sq[i], count));
+            }
+            return 0;
+        };
+        KOC_RETURN_IF_FAILED((boxSums<Pixel, true>(in, kw, kh, perRow)));
+        KOC_RETURN_IF_FAILED(kimg_image_assign(mean, freshMean.get()));
+        KOC_RETURN_IF_FAILED(kimg_image_assign(stdDev, freshDev.get()));
+        *scale = 65536;
+        return 0;
+    });
+}
+
+template <class Pixel>
+int32_t pelSubLocalMeanAddCentre(const kimg_image* src, int32_t kw, int32_t kh, kimg_image* dst) noexcept
+{
+    KOC_ASSERT(src != nullptr);
+    KOC_ASSERT(dst != nullptr);
+    PixelRows<const Pixel> in;
+    KOC_RETURN_IF_FAILED(checkKernel(src, kw, kh, &in));
+    return guarded([&]() -> int32_t {
+        ScopedImage fresh;
+        KOC_RETURN_IF_FAILED(newImageLike(src, PixelTraits<Pixel>::kDepth, fresh.get()));
+        PixelRows<Pixel> out;
+        KOC_RETURN_IF_FAILED(viewPixels(fresh.get(), &out));
+        const auto count = static_cast<uint64_t>(kw) * static_cast<uint64_t>(kh);
+        constexpr int32_t kCentre = PixelTraits<Pixel>::kCentre;
+        constexpr int32_t kMax = PixelTraits<Pixel>::kMax;
+        const auto perRow = [&](int32_t j, const uint64_t* sums, const uint64_t*) {
+            const Pixel* from = in.row(j);
+            Pixel* to = out.row(j);
+            for (int32_t i = 0; i < in.width; ++i) {
+                const auto m = static_cast<int32_t>(roundedMean(sums[i], count));
+                to[i] = static_cast<Pixel>(std::clamp(from[i] - m + kCentre, 0, kMax));
+            }
+            return 0;
+        };
+        KOC_RETURN_IF_FAILED((boxSums<Pixel, false>(in, kw, kh, perRow)));
+        return kimg_image_assign(dst, fresh.get());
+    });
+}
+
+int32_t normalizeLocalRange16(const kimg_image* src16, int32_t kw, int32_t kh, kimg_image* dst16) noexcept
+{
+    if (kw % 2 == 0 || kh % 2 == 0) {
+        return KOC_E_BAD_ARGUMENT;
+    }
+    return pelSubLocalMeanAddCentre<uint16_t>(src16, kw, kh, dst16);
+}
+
+#define KOC_INSTANTIATE_LOCAL_FILTERS(Pixel)                                                                 \
+    template int32_t pelLocalMean<Pixel>(const kimg_image*, int32_t, int32_t, kimg_image*) noexcept;         \
+    template int32_t pelLocalMeanAndStdDev<Pixel>(const kimg_image*, int32_t, int32_t, kimg_image*,          \
+                                                  kimg_image*, int32_t*) noexcept;                           \
+    template int32_t pelSubLocalMeanAddCentre<Pixel>(const kimg_image*, int32_t, int32_t, kimg_image*) noexcept;
+KOC_INSTANTIATE_LOCAL_FILTERS(uint8_t)
+KOC_INSTANTIATE_LOCAL_FILTERS(uint16_t)
+#undef KOC_INSTANTIATE_LOCAL_FILTERS
+
+}  // namespace koc::services

@@ -1,0 +1,228 @@
+// rectify.cpp: bilinear resampling of a parallelogram at scale 1.
+//
+// Interpolation is bilinear with 8-bit weights: a grey line image needs no
+// sharper kernel for edge and blob analysis, and bilinear never overshoots,
+// so 8-bit and 16-bit outputs stay in range without clamping. Positions are
+// walked in 16.16 fixed point along a row, so the inner loop has no
+// division and no floating point.
+#include "services/rectify.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "interface/guard.hpp"
+#include "koc/ksys.h"
+
+namespace koc::services {
+
+namespace {
+
+struct Frame {
+    kmath_vect po;     // rect's Po in src pixel coordinates
+    kmath_vect e1;     // unit vector along Po->Px, src pixels
+    kmath_vect e2;     // unit vector along Po->Py
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+int32_t frameOf(const kimg_image* src, const kmath_shapeAffineRect* rect, Frame* frame) noexcept
+{
+    kmath_xformLinear imageFromClient;
+    KOC_RETURN_IF_FAILED(kimg_image_getLinearImageFromClientXform(src, &imageFromClient));
+    kmath_shapeAffineRect inImage;
+    KOC_RETURN_IF_FAILED(kmath_shapeAffineRect_initMap(&inImage, &imageFromClient, rect));
+    int32_t degenerate = 0;
+    KOC_RETURN_IF_FAILED(kmath_shapeAffineRect_getIsDegenerate(&inImage, &degenerate));
+    if (degenerate != 0) {
+        return KOC_E_RECT_DEGENERATE;
+    }
+    kmath_shapeAffineRectPoints pts;
+    KOC_RETURN_IF_FAILED(kmath_shapeAffineRect_getPoints(&inImage, &pts));
+    double l1 = 0.0, l2 = 0.0;
+    KOC_RETURN_IF_FAILED(kmath_vect_getDistance(&pts.po, &pts.px, &l1));
+    KOC_RETURN_IF_FAILED(kmath_vect_getDistance(&pts.po, &pts.py, &l2));
+    // A line image is small; anything near 2^24 pixels a side is a caller error.
+    if (!(l1 < 16777216.0) || !(l2 < 16777216.0)) {
+        return KOC_E_BAD_ARGUMENT;
+    }
+    frame->po = pts.po;
+    frame->e1 = kmath_vect{(pts.px.x - pts.po.x) / l1, (pts.px.y - pts.po.y) / l1};
+    frame->e2 = kmath_vect{(pts.py.x - pts.po.x) / l2, (pts.py.y - pts.po.y) / l2};
+    frame->width = std::max(1, static_cast<int32_t>(std::floor(l1 + 0.5)));
+    frame->height = std::max(1, static_cast<int32_t>(std::floor(l2 + 0.5)));
+    return 0;
+}
+
+int32_t toFixed(double v) noexcept
+{
+    return static_cast<int32_t>(std::floor(v * 65536.0 + 0.5));
+}
+
+template <class Pixel>
+void sampleRows(const kimg_windowConst& in, const Frame& f, const kimg_window& out) noexcept
+{
+    // Source positions are taken relative to the window origin, with pixel
+    // centres at integer coordinates (hence the -0.5).
+    const double ox = f.po.x - in.x - 0.5;
+    const double oy = f.po.y - in.y - 0.5;
+    const int32_t dx = toFixed(f.e1.x);
+    const int32_t dy = toFixed(f.e1.y);
+    const int32_t maxX = in.width - 1;
+    const int32_t maxY = in.height - 1;
+    for (int32_t j = 0; j < f.height; ++j) {
+        Pixel* dst = reinterpret_cast<Pixel*>(static_cast<uint8_t*>(out.pixels) + j * out.pitch * out.depth);
+        const double cx = ox + (j + 0.5) * f.e2.x + 0.5 * f.e1.x;
+        const double cy = oy + (j + 0.5) * f.e2.y + 0.5 * f.e1.y;
+        // Positions stay well inside 32 bits: the frame is below 2^24 pixels
+        // a side and the window below 2^15 pixels away in practice; clamp the
+        // start to keep the fixed-point walk safe for any input.
+        int64_t px = static_cast<int64_t>(std::floor(std::clamp(cx, -32768.0, 32767.0) * 65536.0 + 0.5));
+        int64_t py = static_cast<int64_t>(std::floor(std::clamp(cy, -32768.0, 32767.0) * 65536.0 + 0.5));
+        for (int32_t i = 0; i < f.width; ++i, px += dx, py += dy) {
+            int32_t x0 = static_cast<int32_t>(px >> 16);
+            int32_t y0 = static_cast<int32_t>(py >> 16);
+            uint32_t wx = static_cast<uint32_t>((px >> 8) & 0xff);
+            uint32_t wy = static_cast<uint32_t>((py >> 8) & 0xff);
+            int32_t x1 = x0 + 1;
+            int32_t y1 = y0 + 1;
+            // Replicate the border: clamp both neighbours into the window.
+            x0 = std::clamp(x0, 0, maxX);
+            x1 = std::clamp(x1, 0, maxX);
+            y0 = std::clamp(y0, 0, maxY);
+            y1 = std::clamp(y1, 0, maxY);
+            const auto* row0 = reinterpret_cast<const Pixel*>(static_cast<const uint8_t*>(in.pixels) +
+                                                              y0 * in.pitch * in.depth);
+            const auto* row1 = reinterpret_cast<const Pixel*>(static_cast<const uint8_t*>(in.pixels) +
+                                                              y1 * in.pitch * in.depth);
+            const uint64_t top = row0[x0] * (256 - wx) + row0[x1] * wx;
+            const uint64_t bottom = row1[x0] * (256 - wx) + row1[x1] * wx;
+            dst[i] = static_cast<Pixel>((top * (256 - wy) + bottom * wy + 32768) >> 16);
+        }
+    }
+}
+
+int32_t rectify(const kimg_image* src, const kmath_shapeAffineRect* rect, kimg_image* out, Frame* frame) noexcept
+{
+    KOC_ASSERT(src != nullptr && rect != nullptr && out != nullptr);
+    int32_t depth = 0;
+    KOC_RETURN_IF_FAILED(kimg_image_getDepth(src, &depth));
+    if (depth == 0) {
+        return KOC_E_IMAGE_UNBOUND;
+    }
+    if (depth != KIMG_DEPTH_8 && depth != KIMG_DEPTH_16) {
+        return KOC_E_IMAGE_DEPTH;
+    }
+    KOC_RETURN_IF_FAILED(frameOf(src, rect, frame));
+    kimg_windowConst in;
+    KOC_RETURN_IF_FAILED(kimg_windowConst_init(&in, src));
+    if (in.width < 1 || in.height < 1) {
+        return KOC_E_IMAGE_UNBOUND;
+    }
+    kmath_xformLinear clientFromImage;
+    KOC_RETURN_IF_FAILED(kimg_image_getLinearClientFromImageXform(src, &clientFromImage));
+
+    kimg_image fresh;
+    KOC_RETURN_IF_FAILED(kimg_image_construct(&fresh));
+    Always dropFresh([&] { kimg_image_destruct(&fresh); });
+    KOC_RETURN_IF_FAILED(kimg_image_assignNew(&fresh, depth, frame->width, frame->height));
+    kimg_window w;
+    KOC_RETURN_IF_FAILED(kimg_window_init(&w, &fresh));
+    if (depth == KIMG_DEPTH_8) {
+        sampleRows<uint8_t>(in, *frame, w);
+    } else {
+        sampleRows<uint16_t>(in, *frame, w);
+    }
+    // out pixel q maps to src pixel Po + q.x e1 + q.y e2, then to client.
+    kmath_xformLinear outToSrc;
+    KOC_RETURN_IF_FAILED(kmath_xformLinear_initMatrixTransElements(&outToSrc, frame->e1.x, frame->e2.x, frame->e1.y,
+                                                                   frame->e2.y, frame->po.x, frame->po.y));
+    kmath_xformLinear clientFromOut;
+    KOC_RETURN_IF_FAILED(kmath_xformLinear_initCompose(&clientFromOut, &outToSrc, &clientFromImage));
+    KOC_RETURN_IF_FAILED(kimg_image_setLinearClientFromImageXform(&fresh, &clientFromOut));
+    return kimg_image_assign(out, &fresh);
+}
+
+}  // namespace
+
+int32_t affineRectifyImageRegion(const kimg_image* src, const kmath_shapeAffineRect* rect, kimg_image* out) noexcept
+{
+    Frame frame;
+    return rectify(src, rect, out, &frame);
+}
+
+int32_t affineRectifyImageRegionIntersection(const kimg_image* src, const kmath_shapeAffineRect* lineRect,
+                                             const kmath_shapeAffineRect* inputRect, kimg_image* out,
+                                             kimg_imageRle* mask) noexcept
+{
+    KOC_ASSERT(inputRect != nullptr && mask != nullptr);
+    kimg_image line;
+    KOC_RETURN_IF_FAILED(kimg_image_construct(&line));
+    Always dropLine([&] { kimg_image_destruct(&line); });
+    Frame frame;
+    KOC_RETURN_IF_FAILED(rectify(src, lineRect, &line, &frame));
+
+    // The input rectangle in src pixels, as Q(s, t) = q0 + s a + t b with
+    // (s, t) in [0, 1]^2; a pixel centre belongs when its (s, t) does.
+    kmath_xformLinear imageFromClient;
+    KOC_RETURN_IF_FAILED(kimg_image_getLinearImageFromClientXform(src, &imageFromClient));
+    kmath_shapeAffineRect inputInImage;
+    KOC_RETURN_IF_FAILED(kmath_shapeAffineRect_initMap(&inputInImage, &imageFromClient, inputRect));
+    kmath_xformLinear toLocal;
+    KOC_RETURN_IF_FAILED(kmath_xformLinear_getInverse(&inputInImage.xform, &toLocal));
+
+    kimg_imageRle runs;
+    KOC_RETURN_IF_FAILED(kimg_imageRle_construct(&runs));
+    Always dropRuns([&] { kimg_imageRle_destruct(&runs); });
+    const kstd_rect32 all{0, 0, frame.width, frame.height};
+    KOC_RETURN_IF_FAILED(kimg_imageRle_assignEmpty(&runs, &all));
+    constexpr double kSlack = 1e-9;  // centres exactly on the input border belong
+    int32_t firstRow = -1, lastRow = -1;
+    const kmath_matrix& m = toLocal.matrix;
+    for (int32_t j = 0; j < frame.height; ++j) {
+        // Local coordinates of centre i: c + i * d (affine in i).
+        const double x0 = frame.po.x + 0.5 * frame.e1.x + (j + 0.5) * frame.e2.x;
+        const double y0 = frame.po.y + 0.5 * frame.e1.y + (j + 0.5) * frame.e2.y;
+        double lo = 0.0, hi = frame.width - 1.0;
+        const double cs = m.a * x0 + m.b * y0 + toLocal.trans.x;
+        const double ct = m.c * x0 + m.d * y0 + toLocal.trans.y;
+        const double ds = m.a * frame.e1.x + m.b * frame.e1.y;
+        const double dt = m.c * frame.e1.x + m.d * frame.e1.y;
+        for (const auto& [c, d] : {std::pair{cs, ds}, std::pair{ct, dt}}) {
+            if (std::fabs(d) < 1e-15) {
+                if (c < -kSlack || c > 1.0 + kSlack) hi = -1.0;
+                continue;
+            }
+            const double a = (-kSlack - c) / d;
+            const double b = (1.0 + kSlack - c) / d;
+            lo = std::max(lo, std::min(a, b));
+            hi = std::min(hi, std::max(a, b));
+        }
+        const double first = std::ceil(lo);
+        const double last = std::floor(hi);
+        if (first > last) {
+            continue;
+        }
+        KOC_RETURN_IF_FAILED(kimg_imageRle_addRun(&runs, j, static_cast<int32_t>(first),
+                                                  static_cast<int32_t>(last - first) + 1));
+        if (firstRow < 0) firstRow = j;
+        lastRow = j;
+    }
+    // The mask spans only the rows that hold a run, so every row of it has one.
+    KOC_RETURN_IF_FAILED(kimg_imageRle_setUnbound(mask));
+    if (firstRow >= 0) {
+        const kstd_rect32 rows{0, firstRow, frame.width, lastRow - firstRow + 1};
+        KOC_RETURN_IF_FAILED(kimg_imageRle_assignEmpty(mask, &rows));
+        kstd_rect32 rect;
+        const int32_t* rowStart = nullptr;
+        const kimg_run* list = nullptr;
+        KOC_RETURN_IF_FAILED(kimg_imageRle_getEncoding(&runs, &rect, &rowStart, &list));
+        for (int32_t j = firstRow; j <= lastRow; ++j) {
+            for (int32_t k = rowStart[j]; k < rowStart[j + 1]; ++k) {
+                KOC_RETURN_IF_FAILED(kimg_imageRle_addRun(mask, j, list[k].x, list[k].length));
+            }
+        }
+    }
+    return kimg_image_assign(out, &line);
+}
+
+}  // namespace koc::services

@@ -1,0 +1,153 @@
+// rectify_test.cpp: resampling a parallelogram at scale 1, its transform and
+// its intersection mask; gap filling of range images.
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "koc/koc.h"
+#include "services/range_fill.hpp"
+#include "services/rectify.hpp"
+#include "support/fakes.hpp"
+
+namespace {
+
+struct Image {
+    kimg_image img;
+    Image() { kimg_image_construct(&img); }
+    explicit Image(kimg_image taken) : img(taken) {}
+    ~Image() { kimg_image_destruct(&img); }
+    uint32_t at(int32_t x, int32_t y) const
+    {
+        kimg_windowConst w;
+        kimg_windowConst_init(&w, &img);
+        const auto* base = static_cast<const uint8_t*>(w.pixels) + (y * w.pitch + x) * w.depth;
+        return w.depth == 1 ? *base : *reinterpret_cast<const uint16_t*>(base);
+    }
+};
+
+kmath_shapeAffineRect rectOf(double x, double y, double w, double h)
+{
+    kmath_shapeAffineRect r;
+    const kmath_vect po{x, y}, px{x + w, y}, py{x, y + h};
+    kmath_shapeAffineRect_initPoints(&r, &po, &px, &py);
+    return r;
+}
+
+TEST(Rectify, AxisAlignedIntegerRectangleCopiesPixelsExactly)
+{
+    Image src(test::makeImage8(40, 30, [](int x, int y) { return (x * 7 + y * 13) & 0xff; }));
+    const kmath_shapeAffineRect r = rectOf(5, 4, 20, 10);
+    Image out;
+    ASSERT_EQ(0, koc::services::affineRectifyImageRegion(&src.img, &r, &out.img));
+    kstd_rect32 w;
+    kimg_image_getWindow(&out.img, &w);
+    EXPECT_EQ(20, w.width);
+    EXPECT_EQ(10, w.height);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 20; ++x) ASSERT_EQ(src.at(x + 5, y + 4), out.at(x, y)) << x << "," << y;
+    // Out pixel (0,0) maps back to the rectangle's Po in client coordinates.
+    kmath_xformLinear c;
+    ASSERT_EQ(0, kimg_image_getLinearClientFromImageXform(&out.img, &c));
+    const kmath_vect origin{0, 0};
+    kmath_vect p;
+    kmath_xformLinear_mapPoint(&c, &origin, &p);
+    EXPECT_NEAR(5.0, p.x, 1e-9);
+    EXPECT_NEAR(4.0, p.y, 1e-9);
+}
+
+// A rectangle turned by 90 degrees reads the source column by column.
+TEST(Rectify, QuarterTurnTransposesAndTheTransformFollows)
+{
+    Image src(test::makeImage8(20, 20, [](int x, int y) { return x * 10 + y; }));
+    kmath_shapeAffineRect r;
+    const kmath_vect po{12, 2}, px{12, 10}, py{4, 2};  // x side down, y side to the left
+    kmath_shapeAffineRect_initPoints(&r, &po, &px, &py);
+    Image out;
+    ASSERT_EQ(0, koc::services::affineRectifyImageRegion(&src.img, &r, &out.img));
+    // Out pixel (i, j) has its centre at source (12 - j - 0.5, 2 + i + 0.5): pixel (11 - j, 2 + i).
+    for (int j = 0; j < 8; ++j)
+        for (int i = 0; i < 8; ++i) ASSERT_EQ(src.at(11 - j, 2 + i), out.at(i, j)) << i << "," << j;
+}
+
+TEST(Rectify, SixteenBitSamplesAreInterpolatedWithoutOvershoot)
+{
+    kimg_image raw;
+    kimg_image_construct(&raw);
+    kimg_image_assignNew(&raw, KIMG_DEPTH_16, 4, 1);
+    kimg_window w;
+    kimg_window_init(&w, &raw);
+    auto* row = static_cast<uint16_t*>(w.pixels);
+    row[0] = 0;
+    row[1] = 65535;
+    row[2] = 65535;
+    row[3] = 0;
+    Image src(raw);
+    const kmath_shapeAffineRect half = rectOf(0.5, 0, 3, 1);  // centres fall between pixels
+    Image out;
+    ASSERT_EQ(0, koc::services::affineRectifyImageRegion(&src.img, &half, &out.img));
+    EXPECT_NEAR(32768.0, out.at(0, 0), 1.0);
+    EXPECT_EQ(65535u, out.at(1, 0));
+    EXPECT_NEAR(32768.0, out.at(2, 0), 1.0);
+}
+
+TEST(Rectify, IntersectionMaskHoldsOneRunPerRowInsideBothRectangles)
+{
+    Image src(test::makeImage8(50, 50, [](int, int) { return 100; }));
+    const kmath_shapeAffineRect line = rectOf(10, 10, 20, 10);
+    const kmath_shapeAffineRect input = rectOf(15, 12, 30, 30);
+    Image out;
+    kimg_imageRle mask;
+    kimg_imageRle_construct(&mask);
+    ASSERT_EQ(0, koc::services::affineRectifyImageRegionIntersection(&src.img, &line, &input, &out.img, &mask));
+    kstd_rect32 rect;
+    const int32_t* rowStart = nullptr;
+    const kimg_run* runs = nullptr;
+    ASSERT_EQ(0, kimg_imageRle_getEncoding(&mask, &rect, &rowStart, &runs));
+    EXPECT_EQ(2, rect.y);       // rows 0 and 1 of the line lie above the input rectangle
+    EXPECT_EQ(8, rect.height);
+    for (int r = 0; r < rect.height; ++r) {
+        ASSERT_EQ(1, rowStart[r + 1] - rowStart[r]);
+        EXPECT_EQ(5, runs[rowStart[r]].x);  // from source x 15 on
+        EXPECT_EQ(15, runs[rowStart[r]].length);
+    }
+    kimg_imageRle_destruct(&mask);
+}
+
+TEST(RangeFill, GapsAreInterpolatedAlongRowsAndEmptyRowsTakeTheFillValue)
+{
+    kimg_image image, mask;
+    kimg_image_construct(&image);
+    kimg_image_construct(&mask);
+    kimg_image_assignNew(&image, KIMG_DEPTH_16, 6, 2);
+    kimg_image_assignNew(&mask, KIMG_DEPTH_8, 6, 2);
+    kimg_window wi, wm;
+    kimg_window_init(&wi, &image);
+    kimg_window_init(&wm, &mask);
+    auto* r0 = static_cast<uint16_t*>(wi.pixels);
+    auto* m0 = static_cast<uint8_t*>(wm.pixels);
+    const uint16_t values[6] = {9, 100, 0, 0, 400, 7};
+    const uint8_t valid[6] = {0, 1, 0, 0, 1, 0};
+    for (int x = 0; x < 6; ++x) {
+        r0[x] = values[x];
+        m0[x] = valid[x];
+    }
+    k3img_rangeImage16 range, out;
+    k3img_rangeImage16_construct(&range);
+    k3img_rangeImage16_construct(&out);
+    ASSERT_EQ(0, k3img_rangeImage16_init(&range, &image, &mask));
+    uint16_t fill = 0;
+    ASSERT_EQ(0, koc::services::rangeImageFillValue(&range, &fill));
+    EXPECT_EQ(250, fill);  // (100 + 400 + 1) / 2
+    ASSERT_EQ(0, koc::services::fillMissingPelsRange16(&range, fill, &out));
+    Image result;
+    kimg_image_assign(&result.img, &out.image);
+    const uint32_t expected[6] = {100, 100, 200, 300, 400, 400};
+    for (int x = 0; x < 6; ++x) EXPECT_EQ(expected[x], result.at(x, 0)) << x;
+    for (int x = 0; x < 6; ++x) EXPECT_EQ(250u, result.at(x, 1)) << x;
+    k3img_rangeImage16_destruct(&range);
+    k3img_rangeImage16_destruct(&out);
+    kimg_image_destruct(&image);
+    kimg_image_destruct(&mask);
+}
+
+}  // namespace
