@@ -1,0 +1,234 @@
+// entry_points_test.cpp: the paragraph flow through the public entry points:
+// validation and rectangle checks with their codes, result sizing, the three
+// image kinds.
+#include <gtest/gtest.h>
+
+#include "koc/koc.h"
+#include "support/fakes.hpp"
+#include "support/text_image.hpp"
+
+namespace {
+
+struct Call {
+    koc_charSegmentRunParams params;
+    koc_charSegmentResult result;
+    kstd_vector_kmath_shapeAffineRect rects;
+    Call()
+    {
+        koc_charSegmentRunParams_construct(&params);
+        koc_charSegmentResult_construct(&result);
+        kstd_vector_kmath_shapeAffineRect_constructEmpty(&rects);
+    }
+    ~Call()
+    {
+        kstd_vector_kmath_shapeAffineRect_destruct(&rects);
+        koc_charSegmentResult_destruct(&result);
+        koc_charSegmentRunParams_destruct(&params);
+    }
+    void add(const kmath_shapeAffineRect& r) { kstd_vector_kmath_shapeAffineRect_pushBack(&rects, &r); }
+    const koc_charSegmentParagraphResult& paragraph(int i) const
+    {
+        return static_cast<const koc_charSegmentParagraphResult*>(result.paragraphResults.base.begin)[i];
+    }
+    const koc_charSegmentLineResult& line(int p, int l) const
+    {
+        return static_cast<const koc_charSegmentLineResult*>(paragraph(p).lineResults.base.begin)[l];
+    }
+};
+
+struct Owned {
+    kimg_image img;
+    explicit Owned(kimg_image i) : img(i) {}
+    ~Owned() { kimg_image_destruct(&img); }
+};
+
+Owned textImage()
+{
+    return Owned(test::TextLine{}.render());
+}
+
+TEST(EntryPoints, EmptyRectangleVectorLeavesTheResultUntouched)
+{
+    Owned image = textImage();
+    Call call;
+    call.result.isComputed = 1;  // as a previous call left it
+    EXPECT_EQ(KOC_E_NO_RECTS, koc_segmentCharacters8(&image.img, &call.rects, &call.params, &call.result));
+    EXPECT_EQ(1, call.result.isComputed);
+}
+
+struct RectCase {
+    const char* name;
+    kmath_shapeAffineRect rect;
+    int32_t code;
+};
+
+class RectangleCheck : public ::testing::TestWithParam<RectCase> {};
+
+// The image is 300 x 80 pixels with an identity client transform.
+TEST_P(RectangleCheck, GivesItsCode)
+{
+    Owned image = textImage();
+    Call call;
+    call.params.normalizationMode = 1;
+    call.add(GetParam().rect);
+    EXPECT_EQ(GetParam().code, koc_segmentCharacters8(&image.img, &call.rects, &call.params, &call.result));
+}
+
+kmath_shapeAffineRect flat()
+{
+    kmath_shapeAffineRect r;
+    const kmath_vect po{10, 10}, px{50, 10}, py{90, 10};
+    kmath_shapeAffineRect_initPoints(&r, &po, &px, &py);
+    return r;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RectangleCheck,
+    ::testing::Values(RectCase{"inside", test::boxRect(10, 10, 200, 50), 0},
+                      RectCase{"onTheBorder", test::boxRect(-1e-8, -1e-8, 300 + 2e-8, 80 + 2e-8), 0},
+                      RectCase{"halfPixelSide", test::boxRect(10, 10, 0.5, 50), KOC_E_RECT_SIDE_TOO_SHORT},
+                      RectCase{"degenerate", flat(), KOC_E_RECT_DEGENERATE},
+                      RectCase{"partlyOutside", test::boxRect(250, 10, 100, 50), KOC_E_RECT_PARTLY_OUTSIDE},
+                      RectCase{"whollyOutside", test::boxRect(400, 10, 100, 50), KOC_E_RECT_OUTSIDE_IMAGE}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(EntryPoints, FailingRectangleKeepsEarlierParagraphsAndLeavesTheResultNotComputed)
+{
+    Owned image = textImage();
+    Call call;
+    call.params.normalizationMode = 1;
+    call.add(test::boxRect(10, 10, 280, 60));
+    call.add(test::boxRect(400, 10, 100, 50));
+    EXPECT_EQ(KOC_E_RECT_OUTSIDE_IMAGE, koc_segmentCharacters8(&image.img, &call.rects, &call.params, &call.result));
+    EXPECT_EQ(0, call.result.isComputed);
+    EXPECT_EQ(1, call.paragraph(0).isComputed);
+    EXPECT_EQ(0, call.paragraph(1).isComputed);
+}
+
+TEST(EntryPoints, EachParagraphHoldsNumLinesLineResultsWithTheFirstFound)
+{
+    Owned image = textImage();
+    Call call;
+    call.params.numLines = 3;
+    call.params.maxLineAngle = 2;
+    call.add(test::boxRect(10, 10, 280, 60));
+    call.add(test::boxRect(5, 5, 100, 70));
+    ASSERT_EQ(0, koc_segmentCharacters8(&image.img, &call.rects, &call.params, &call.result));
+    EXPECT_EQ(1, call.result.isComputed);
+    ASSERT_EQ(2, call.result.paragraphResults.base.size);
+    for (int p = 0; p < 2; ++p) {
+        ASSERT_EQ(3, call.paragraph(p).lineResults.base.size);
+        EXPECT_EQ(1, call.line(p, 0).isFound);
+        EXPECT_EQ(1u, call.line(p, 0).polarity);
+        EXPECT_EQ(0, call.line(p, 1).isFound);
+        int32_t bound = 0;
+        kimg_image_getIsBound(&call.line(p, 0).rectifiedLineImage, &bound);
+        EXPECT_EQ(1, bound);
+    }
+    EXPECT_EQ(4u, call.params.polarity);  // the caller's parameters are never changed
+}
+
+TEST(EntryPoints, BlankParagraphIsComputedWithNoLineFound)
+{
+    Owned image(test::makeImage8(120, 60, [](int, int) { return 90; }));
+    Call call;
+    call.add(test::boxRect(5, 5, 110, 50));
+    ASSERT_EQ(0, koc_segmentCharacters8(&image.img, &call.rects, &call.params, &call.result));
+    EXPECT_EQ(1, call.paragraph(0).isComputed);
+    EXPECT_EQ(0, call.line(0, 0).isFound);
+}
+
+TEST(EntryPoints, ValidationAndImageChecksComeFirst)
+{
+    Owned image = textImage();
+    Call call;
+    call.add(test::boxRect(10, 10, 100, 50));
+    call.params.numLines = 0;
+    EXPECT_EQ(KOC_E_NUM_LINES, koc_segmentCharacters8(&image.img, &call.rects, &call.params, &call.result));
+    call.params.numLines = 1;
+    kimg_image unbound;
+    kimg_image_construct(&unbound);
+    EXPECT_EQ(KOC_E_IMAGE_UNBOUND, koc_segmentCharacters8(&unbound, &call.rects, &call.params, &call.result));
+    kimg_image_destruct(&unbound);
+    kimg_image_setNonLinearXform(&image.img);
+    EXPECT_EQ(KOC_E_NOT_LINEAR_XFORM, koc_segmentCharacters8(&image.img, &call.rects, &call.params, &call.result));
+}
+
+TEST(EntryPoints, SixteenBitImagesNeedTheGradientMethodButEightBitOnesTakeEither)
+{
+    test::TextLine line;
+    Owned image8(line.render(KIMG_DEPTH_8));
+    Owned image16(line.render(KIMG_DEPTH_16, 256));
+    Call call;
+    call.add(test::boxRect(10, 10, 280, 60));
+    call.params.useGradientMethod = 0;
+    EXPECT_EQ(KOC_E_NEEDS_GRADIENT_METHOD, koc_segmentCharacters16(&image16.img, &call.rects, &call.params, &call.result));
+    k3img_rangeImage16 range;
+    k3img_rangeImage16_construct(&range);
+    k3img_rangeImage16_init(&range, &image16.img, nullptr);
+    EXPECT_EQ(KOC_E_NEEDS_GRADIENT_METHOD,
+              koc_segmentCharactersRangeImage16(&range, &call.rects, &call.params, &call.result));
+    EXPECT_EQ(0, koc_segmentCharacters8(&image8.img, &call.rects, &call.params, &call.result));
+    call.params.useGradientMethod = 1;
+    EXPECT_EQ(0, koc_segmentCharacters16(&image16.img, &call.rects, &call.params, &call.result));
+    EXPECT_EQ(1, call.line(0, 0).isFound);
+    k3img_rangeImage16_destruct(&range);
+}
+
+// Holes in a range image are filled before the line is searched, so the
+// line is found as on the intact image.
+TEST(EntryPoints, RangeImageWithMaskedHolesFindsTheLine)
+{
+    test::TextLine line;
+    Owned image16(line.render(KIMG_DEPTH_16, 256));
+    Owned mask(test::makeImage8(line.width, line.height, [](int x, int y) {
+        return ((x / 9) % 7 == 3 && (y / 5) % 3 == 1) ? 0 : 255;  // scattered dropouts
+    }));
+    // Dropouts read as 0 in the range data, as sensors deliver them.
+    kimg_window w;
+    kimg_window_init(&w, &image16.img);
+    kimg_windowConst m;
+    kimg_windowConst_init(&m, &mask.img);
+    for (int y = 0; y < line.height; ++y)
+        for (int x = 0; x < line.width; ++x)
+            if (static_cast<const uint8_t*>(m.pixels)[y * m.pitch + x] == 0)
+                static_cast<uint16_t*>(w.pixels)[y * w.pitch + x] = 0;
+    k3img_rangeImage16 range;
+    k3img_rangeImage16_construct(&range);
+    ASSERT_EQ(0, k3img_rangeImage16_init(&range, &image16.img, &mask.img));
+    Call call;
+    call.params.maxLineAngle = 3;
+    call.add(test::boxRect(10, 10, 280, 60));
+    ASSERT_EQ(0, koc_segmentCharactersRangeImage16(&range, &call.rects, &call.params, &call.result));
+    EXPECT_EQ(1, call.line(0, 0).isFound);
+    EXPECT_LE(std::min(call.line(0, 0).lineAngle, 360.0 - call.line(0, 0).lineAngle), 1.01);
+    koc_charSegmentParagraphResult paragraph;
+    koc_charSegmentParagraphResult_construct(&paragraph);
+    const auto* first = static_cast<const kmath_shapeAffineRect*>(call.rects.base.begin);
+    ASSERT_EQ(0, koc_segmentCharactersParagraphRangeImage16(&range, first, &call.params, &paragraph));
+    EXPECT_EQ(1, paragraph.isComputed);
+    koc_charSegmentParagraphResult_destruct(&paragraph);
+    k3img_rangeImage16_destruct(&range);
+}
+
+TEST(EntryPoints, ExtractionRecordsTheParametersItWasGiven)
+{
+    Owned image(test::makeImage8(120, 60, [](int, int) { return 90; }));
+    koc_charSegmentRunParams params;
+    koc_charSegmentRunParams_construct(&params);
+    params.maxCharHeight = 42;
+    params.limitCharHeight = 1;
+    params.maxSkewAngle = 7;
+    koc_lineExtractResult out;
+    koc_lineExtractResult_construct(&out);
+    const kmath_shapeAffineRect rect = test::boxRect(5, 5, 110, 50);
+    ASSERT_EQ(0, koc_extractLineAndNormalize_(&image.img, nullptr, nullptr, &rect, &params, &out));
+    EXPECT_EQ(0, out.isLineFound);
+    EXPECT_EQ(42, out.params.maxHeight);
+    EXPECT_EQ(1u, out.params.limitHeight);
+    EXPECT_EQ(7.0, out.params.maxSkewAngle);
+    koc_lineExtractResult_destruct(&out);
+    koc_charSegmentRunParams_destruct(&params);
+}
+
+}  // namespace

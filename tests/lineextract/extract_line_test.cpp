@@ -1,0 +1,205 @@
+// extract_line_test.cpp: line extraction end to end on synthetic lines: the
+// no-search road, rotation and height found, polarity, 16-bit conversion.
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "koc/koc.h"
+#include "support/fakes.hpp"
+#include "support/text_image.hpp"
+
+namespace {
+
+struct Extraction {
+    koc_lineExtractParams params;
+    koc_lineExtractResult result;
+    Extraction()
+    {
+        koc_lineExtractParams_construct(&params);
+        koc_lineExtractResult_construct(&result);
+    }
+    ~Extraction()
+    {
+        koc_lineExtractResult_destruct(&result);
+        koc_lineExtractParams_destruct(&params);
+    }
+};
+
+struct Owned {
+    kimg_image img;
+    explicit Owned(kimg_image i) : img(i) {}
+    ~Owned() { kimg_image_destruct(&img); }
+};
+
+double angleDistance(double a, double b)
+{
+    const double d = std::fmod(std::fabs(a - b), 360.0);
+    return std::min(d, 360.0 - d);
+}
+
+TEST(ExtractLine, WithoutSearchTheLineImageIsTheWholeRectangle)
+{
+    test::TextLine line;
+    Owned image(line.render());
+    const kmath_shapeAffineRect rect = test::boxRect(10, 10, 260, 60);
+    Extraction e;
+    e.params.normalizationMode = 1;
+    ASSERT_EQ(0, koc_extractLine(&image.img, &rect, &e.params, &e.result));
+    EXPECT_EQ(-1.0, e.result.lineHeight);
+    int32_t maskBound = 1;
+    kimg_imageRle_getIsBound(&e.result.lineMask, &maskBound);
+    EXPECT_EQ(0, maskBound);
+    kstd_rect32 w;
+    kimg_image_getWindow(&e.result.lineImage, &w);
+    EXPECT_EQ(260, w.width);
+    EXPECT_EQ(60, w.height);
+    EXPECT_EQ(1u, e.result.polarity);  // dark marks on a light ground
+    EXPECT_EQ(1, e.result.isLineFound);
+    EXPECT_EQ(0.0, e.result.lineAngle);
+}
+
+struct RotationCase {
+    double angle;
+    uint32_t mode;
+};
+
+class ExtractRotated : public ::testing::TestWithParam<RotationCase> {};
+
+// The locator finds the rotation to the degree, the text height within a
+// couple of pixels, and a tight rectangle around the glyphs.
+TEST_P(ExtractRotated, FindsAngleHeightAndBand)
+{
+    test::TextLine line;
+    line.width = 320;
+    line.height = 120;
+    line.originY = 40;
+    line.angleDeg = GetParam().angle;
+    Owned image(line.render());
+    const kmath_shapeAffineRect rect = test::boxRect(8, 8, 300, 104);
+    Extraction e;
+    e.params.maxLineAngle = 10;
+    e.params.normalizationMode = GetParam().mode;
+    ASSERT_EQ(0, koc_extractLine(&image.img, &rect, &e.params, &e.result));
+    ASSERT_EQ(1, e.result.isLineFound);
+    EXPECT_LE(angleDistance(e.result.lineAngle, line.angleDeg), 1.01) << e.result.lineAngle;
+    EXPECT_NEAR(line.glyphHeight, e.result.lineHeight, 3.0);
+    EXPECT_EQ(1u, e.result.polarity);
+    // The tight rectangle's y side is about the text height long.
+    double yLength = 0.0;
+    kmath_shapeAffineRect_getYLength(&e.result.lineRect, &yLength);
+    EXPECT_NEAR(line.glyphHeight, yLength, 4.0);
+    int32_t normalizedBound = 0;
+    kimg_image_getIsBound(&e.result.normalizedImage, &normalizedBound);
+    EXPECT_EQ(1, normalizedBound);
+}
+
+INSTANTIATE_TEST_SUITE_P(Angles, ExtractRotated,
+                         ::testing::Values(RotationCase{0.0, 4}, RotationCase{4.0, 4}, RotationCase{-6.0, 8},
+                                           RotationCase{3.0, 2}));
+
+TEST(ExtractLine, LightOnDarkIsDecidedAsPolarityTwo)
+{
+    test::TextLine line;
+    line.ink = 230;
+    line.ground = 25;
+    Owned image(line.render());
+    const kmath_shapeAffineRect rect = test::boxRect(10, 10, 280, 60);
+    Extraction e;
+    e.params.maxLineAngle = 2;
+    ASSERT_EQ(0, koc_extractLine(&image.img, &rect, &e.params, &e.result));
+    EXPECT_EQ(2u, e.result.polarity);
+    EXPECT_EQ(1, e.result.isLineFound);
+}
+
+TEST(ExtractLine, BlankRegionFindsNoLine)
+{
+    Owned image(test::makeImage8(200, 60, [](int, int) { return 128; }));
+    const kmath_shapeAffineRect rect = test::boxRect(5, 5, 190, 50);
+    Extraction e;
+    e.params.maxLineAngle = 5;
+    ASSERT_EQ(0, koc_extractLine(&image.img, &rect, &e.params, &e.result));
+    EXPECT_EQ(0, e.result.isLineFound);
+    EXPECT_EQ(-1.0, e.result.lineHeight);
+}
+
+TEST(ExtractLine, SixteenBitLineMatchesTheEightBitOne)
+{
+    test::TextLine line;
+    Owned image8(line.render(KIMG_DEPTH_8));
+    Owned image16(line.render(KIMG_DEPTH_16, 256));
+    const kmath_shapeAffineRect rect = test::boxRect(10, 10, 280, 60);
+    Extraction e8, e16;
+    e8.params.maxLineAngle = e16.params.maxLineAngle = 5;
+    ASSERT_EQ(0, koc_extractLine(&image8.img, &rect, &e8.params, &e8.result));
+    ASSERT_EQ(0, koc_extractLine16(&image16.img, &rect, &e16.params, &e16.result));
+    EXPECT_EQ(e8.result.isLineFound, e16.result.isLineFound);
+    EXPECT_EQ(e8.result.polarity, e16.result.polarity);
+    EXPECT_EQ(e8.result.lineAngle, e16.result.lineAngle);
+    EXPECT_NEAR(e8.result.lineHeight, e16.result.lineHeight, 1.0);
+    int32_t depth = 0;
+    kimg_image_getDepth(&e16.result.lineImage, &depth);
+    EXPECT_EQ(KIMG_DEPTH_8, depth);
+    kimg_image_getDepth(&e16.result.normalizedImage, &depth);
+    EXPECT_EQ(KIMG_DEPTH_8, depth);
+    // Wrong depth for the road is refused, not misread.
+    EXPECT_EQ(KOC_E_IMAGE_DEPTH, koc_extractLine(&image16.img, &rect, &e8.params, &e8.result));
+}
+
+TEST(ExtractLine, FlatSixteenBitLineBecomesMidGrey)
+{
+    kimg_image flat;
+    kimg_image_construct(&flat);
+    kimg_image_assignNew(&flat, KIMG_DEPTH_16, 50, 20);  // all zero
+    Owned image(flat);
+    const kmath_shapeAffineRect rect = test::boxRect(0, 0, 50, 20);
+    Extraction e;
+    e.params.normalizationMode = 1;
+    e.params.polarity = 1;
+    ASSERT_EQ(0, koc_extractLine16(&image.img, &rect, &e.params, &e.result));
+    kimg_windowConst w;
+    ASSERT_EQ(0, kimg_windowConst_init(&w, &e.result.lineImage));
+    EXPECT_EQ(128, static_cast<const uint8_t*>(w.pixels)[0]);
+    EXPECT_EQ(128, static_cast<const uint8_t*>(w.pixels)[w.pitch * 19 + 49]);
+}
+
+TEST(ExtractLine, AttentionTripEndsTheCallWithItsCodeAndNoLine)
+{
+    test::TextLine line;
+    Owned image(line.render());
+    const kmath_shapeAffineRect rect = test::boxRect(10, 10, 280, 60);
+    for (long trip = 0; trip < 8; ++trip) {
+        Extraction e;
+        e.params.maxLineAngle = 3;
+        test::TrippingAttention attention(trip);
+        EXPECT_EQ(KOC_E_CANCELLED, koc_extractLine(&image.img, &rect, &e.params, &e.result)) << trip;
+        EXPECT_EQ(0, e.result.isLineFound);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Upright strokes of the text decide the shear: slanted glyphs report their
+// slant (upright ones may tie with a neighbouring degree, so only slanted
+// lines are asserted).
+TEST(ExtractLine, SlantedGlyphsReportTheirShear)
+{
+    for (const double shear : {-10.0, 10.0}) {
+        test::TextLine line;
+        line.shearDeg = shear;
+        line.width = 340;
+        line.height = 90;
+        line.originX = 40;
+        Owned image(line.render());
+        const kmath_shapeAffineRect rect = test::boxRect(10, 10, 320, 70);
+        Extraction e;
+        e.params.maxLineAngle = 3;
+        e.params.maxSkewAngle = 15;
+        ASSERT_EQ(0, koc_extractLine(&image.img, &rect, &e.params, &e.result));
+        EXPECT_LE(angleDistance(e.result.skewAngle, shear), 1.01) << e.result.skewAngle;
+        EXPECT_LE(angleDistance(e.result.lineAngle, 0.0), 1.01);
+    }
+}
+
+}  // namespace
