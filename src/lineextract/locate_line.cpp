@@ -111,11 +111,17 @@ int32_t searchRotation(const Projector& p, const kimg_image* field, const int32_
     const kstd_vector32s& prof = v.profile(best);
     int32_t top = 0, bottom = 0;
     findTextBand(static_cast<const int32_t*>(prof.base.begin), static_cast<int32_t>(prof.base.size), &top, &bottom);
+    // Bin r of a slope t > 0 meets row r at the last sample of the row, and
+    // for t <= 0 at the first one: the band's ends are taken there, so they
+    // lie on the band's own lines. Profiles count from the (trimmed)
+    // window's first row and sample; the field's frame counts from its own
+    // origin, so the window origin is added.
     kstd_rect32 window;
     KOC_RETURN_IF_FAILED(kimg_image_getWindow(field, &window));
-    const double x = a >= 0 ? 0.0 : static_cast<double>(window.width >> 1);
-    found->segment[0] = kmath_vect{x, static_cast<double>(top)};
-    found->segment[1] = kmath_vect{x, static_cast<double>(bottom + 1)};
+    const double x0 = window.x >> 1;
+    const double x = a > 0 ? x0 + (window.width >> 1) : x0;
+    found->segment[0] = kmath_vect{x, static_cast<double>(window.y) + top};
+    found->segment[1] = kmath_vect{x, static_cast<double>(window.y) + bottom + 1};
     found->height = (bottom + 1 - top) * std::cos(a * kPi / 180.0);
     found->rotation = angle16FromDegrees(a);
     return 0;

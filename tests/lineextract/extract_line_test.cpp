@@ -91,11 +91,48 @@ TEST_P(ExtractRotated, FindsAngleHeightAndBand)
     int32_t normalizedBound = 0;
     kimg_image_getIsBound(&e.result.normalizedImage, &normalizedBound);
     EXPECT_EQ(1, normalizedBound);
+    // Every glyph's corners lie in the tight rectangle (within two pixels
+    // across the band: its outermost bins are trimmed by design).
+    kmath_xformLinear toLocal;
+    ASSERT_EQ(0, kmath_xformLinear_getInverse(&e.result.lineRect.xform, &toLocal));
+    double xLength = 0.0;
+    kmath_shapeAffineRect_getXLength(&e.result.lineRect, &xLength);
+    const double a = line.angleDeg * M_PI / 180.0;
+    for (int k = 0; k < line.count; ++k) {
+        for (const double u : {k * line.pitch + 0.0, k * line.pitch + line.glyphWidth + 0.0}) {
+            for (const double v : {0.0, line.glyphHeight + 0.0}) {
+                const kmath_vect p{line.originX + u * std::cos(a) - v * std::sin(a),
+                                   line.originY + u * std::sin(a) + v * std::cos(a)};
+                kmath_vect q;
+                kmath_xformLinear_mapPoint(&toLocal, &p, &q);
+                EXPECT_GE(q.x * xLength, -0.5) << "glyph " << k;
+                EXPECT_LE(q.x * xLength, xLength + 0.5) << "glyph " << k;
+                EXPECT_GE(q.y * yLength, -2.0) << "glyph " << k;
+                EXPECT_LE(q.y * yLength, yLength + 2.0) << "glyph " << k;
+            }
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Angles, ExtractRotated,
                          ::testing::Values(RotationCase{0.0, 4}, RotationCase{4.0, 4}, RotationCase{-6.0, 8},
-                                           RotationCase{3.0, 2}));
+                                           RotationCase{3.0, 2}, RotationCase{-10.0, 4}, RotationCase{9.0, 8}));
+
+// A half-degree range rounds up: 2.5 searches -3 .. 3 degrees and finds 3.
+TEST(ExtractLine, HalfDegreeRangeRoundsUp)
+{
+    test::TextLine line;
+    line.width = 320;
+    line.height = 120;
+    line.originY = 40;
+    line.angleDeg = 3.0;
+    Owned image(line.render());
+    const kmath_shapeAffineRect rect = test::boxRect(8, 8, 300, 104);
+    Extraction e;
+    e.params.maxLineAngle = 2.5;
+    ASSERT_EQ(0, koc_extractLine(&image.img, &rect, &e.params, &e.result));
+    EXPECT_DOUBLE_EQ(2.999267578125, e.result.lineAngle);
+}
 
 TEST(ExtractLine, LightOnDarkIsDecidedAsPolarityTwo)
 {
