@@ -117,7 +117,7 @@ void BM_ProjectVert(benchmark::State& state)
 
 // items/s counts field samples for the builder and sample-slope pairs for
 // the projections.
-#define KOC_GRADIENT_SIZES ->Args({600, 48})->Args({2000, 120})->Unit(benchmark::kMicrosecond)
+#define KOC_GRADIENT_SIZES ->Args({600, 48})->Args({1000, 100})->Args({2000, 120})->Unit(benchmark::kMicrosecond)
 BENCHMARK_TEMPLATE(BM_GradientField, KIMG_DEPTH_8) KOC_GRADIENT_SIZES;
 BENCHMARK_TEMPLATE(BM_GradientField, KIMG_DEPTH_16) KOC_GRADIENT_SIZES;
 BENCHMARK_TEMPLATE(BM_ProjectHoriz, KIMG_DEPTH_8) KOC_GRADIENT_SIZES;
