@@ -6,7 +6,9 @@
  * images excepted, which share pixels). A record is usable between a
  * successful construct and destruct; after a failed construct nothing needs
  * to be destructed. Records with computed flags are assigned so that a
- * failure leaves the destination marked not computed. */
+ * failure leaves the destination marked not computed. One exception to
+ * shared pixels: a line result (and its working data) copies its line
+ * images, so a copy survives the next run on the source. */
 #ifndef KOC_LIFECYCLE_H
 #define KOC_LIFECYCLE_H
 
