@@ -24,6 +24,14 @@ struct TextLine {
     double shearDeg = 0.0;    // slant of the glyphs
     int32_t ink = 30;
     int32_t ground = 220;
+    int32_t wordEvery = 0;   // when > 0, a word gap follows every wordEvery glyphs
+    int32_t wordGap = 0;     // extra pixels of that gap
+
+    // Left edge of glyph k along the line.
+    double glyphLeft(int32_t k) const
+    {
+        return k * pitch + (wordEvery > 0 ? (k / wordEvery) * wordGap : 0);
+    }
 
     // Glyph k is a box outline with a middle bar: dark strokes 3 pixels thick.
     bool isInk(double u, double v) const
@@ -31,9 +39,9 @@ struct TextLine {
         if (v < 0 || v >= glyphHeight) return false;
         const double su = u + v * std::tan(shearDeg * M_PI / 180.0);
         if (su < 0) return false;
-        const int32_t k = static_cast<int32_t>(su / pitch);
-        if (k >= count) return false;
-        const double x = su - k * pitch;
+        int32_t k = 0;
+        while (k + 1 < count && glyphLeft(k + 1) <= su) ++k;
+        const double x = su - glyphLeft(k);
         if (x >= glyphWidth) return false;
         const bool left = x < 3, right = x >= glyphWidth - 3;
         const bool top = v < 3, bottom = v >= glyphHeight - 3;
