@@ -10,7 +10,7 @@ namespace koc::segment {
 // lines points at the paragraph's params->numLines line results; line 0
 // already holds the rectified line image and angles. params->polarity must
 // be decided (1 or 2), else KOC_E_POLARITY_UNDECIDED.
-int32_t segmentCharactersCore(const kimg_image* lineImage, int32_t isNormalized, int32_t isFirstPass,
+int32_t segmentCharactersCore(const kimg_image* lineImage, int32_t isNormalized, int32_t shareSourceImage,
                               const kimg_imageRle* lineMask, const koc_charSegmentRunParams* params,
                               double lineHeight, koc_charSegmentLineResult* lines) noexcept;
 

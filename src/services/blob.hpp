@@ -14,6 +14,7 @@ struct Blob {
     int32_t runCount = 0;
     uint32_t flags = 0;
     int64_t greySum = 0;     // sum of the blob's grey values
+    int32_t isInterior = 0;  // 1 when the box touches no side of the labelled window (set by blobRun8)
 };
 
 // A run of blob pixels on row y.

@@ -1,0 +1,190 @@
+// single_line.cpp: finds the one text line of a paragraph as the strongest
+// band of the elements' vertical ink profile and keeps its elements first.
+#include <algorithm>
+
+#include "interface/guard.hpp"
+#include "koc/ksys.h"
+#include "segment/segment_internal.hpp"
+
+namespace koc::segment {
+
+namespace {
+
+constexpr uint32_t kFlagOutsideMask = 2;
+constexpr uint32_t kFlagOtherLine = 8;
+
+struct Edge {
+    int32_t row;
+    int32_t value;
+};
+
+struct Band {
+    int32_t top;
+    int32_t bottom;
+};
+
+// The band between a rising edge (a band's top) and a later falling edge
+// (its bottom): the only pair when there is exactly one of each, else the
+// pair with the largest (height x peak) whose inside never drops to
+// nearly empty.
+Band chooseBand(const services::Vector<Edge>& rising, const services::Vector<Edge>& falling,
+                const services::Vector<int32_t>& smooth, int32_t length)
+{
+    if (rising.size() == 1 && falling.size() == 1 && rising[0].row < falling[0].row) {
+        return Band{rising[0].row, falling[0].row};
+    }
+    Band band{0, length - 1};
+    int64_t bestScore = 0;
+    for (const Edge& t : rising) {
+        for (const Edge& b : falling) {
+            if (t.row >= b.row) {
+                continue;
+            }
+            int32_t lo = INT32_MAX, hi = INT32_MIN;
+            for (int32_t r = t.row + 2; r <= b.row - 2; ++r) {
+                lo = std::min(lo, smooth[static_cast<size_t>(r)]);
+                hi = std::max(hi, smooth[static_cast<size_t>(r)]);
+            }
+            if (hi == INT32_MIN) {
+                continue;  // no inner rows to judge the band by
+            }
+            const int64_t score = static_cast<int64_t>(b.row - t.row) * hi;
+            if (score > 0 && score > bestScore && lo > hi / 20) {
+                bestScore = score;
+                band = Band{t.row, b.row};
+            }
+        }
+    }
+    return band;
+}
+
+int32_t group(const koc_charSegmentRunParams* params, koc_charSegmentLineResult* lines, kstd_vector32s* counts)
+{
+    KOC_ASSERT(lines[0].lineData != nullptr);
+    KOC_ASSERT(counts->base.size >= 1);
+    LineData& data = *lines[0].lineData;
+    auto* count = static_cast<int32_t*>(counts->base.begin);
+    int32_t n = count[0];
+    auto* e = static_cast<koc_charSegmentElementInfo*>(data.rawElements.base.begin);
+    KOC_ASSERT(n >= 0 && n <= data.rawElements.base.size);
+
+    int32_t bottom = 0, right = 0, smallestArea = INT32_MAX;
+    for (int32_t i = 0; i < n; ++i) {
+        bottom = std::max(bottom, e[i].rect.y + e[i].rect.height);
+        right = std::max(right, e[i].rect.x + e[i].rect.width);
+        smallestArea = std::min(smallestArea, e[i].area);
+    }
+    if (bottom < 4 || right < 4) {
+        return 0;
+    }
+    // Profile of the rows the elements cover, weighted by area (a speck
+    // counts once, anything twice its size twice).
+    const int32_t length = bottom + 3;
+    services::Vector<int32_t> profile(static_cast<size_t>(length), 0);
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t weight = std::min(smallestArea > 0 ? e[i].area / smallestArea : 2, 2);
+        for (int32_t r = std::max(e[i].rect.y, 0); r <= e[i].rect.y + e[i].rect.height && r < length; ++r) {
+            profile[static_cast<size_t>(r)] += weight;
+        }
+    }
+    services::Vector<int32_t> smooth(static_cast<size_t>(length), 0);
+    for (int32_t r = 2; r <= length - 3; ++r) {
+        smooth[static_cast<size_t>(r)] = profile[r - 1] + profile[r] + profile[r + 1];
+    }
+    smooth[0] = smooth[1] = smooth[2];
+    smooth[static_cast<size_t>(length - 2)] = smooth[static_cast<size_t>(length - 1)] =
+        smooth[static_cast<size_t>(length - 3)];
+    services::Vector<int32_t> d(static_cast<size_t>(length), 0);
+    int32_t dPlus = 0, dMinus = 0;
+    for (int32_t r = 1; r <= length - 2; ++r) {
+        d[static_cast<size_t>(r)] = smooth[static_cast<size_t>(r + 1)] - smooth[static_cast<size_t>(r - 1)];
+        dPlus = std::max(dPlus, d[static_cast<size_t>(r)]);
+        dMinus = std::min(dMinus, d[static_cast<size_t>(r)]);
+    }
+    d[0] = d[1];
+    d[static_cast<size_t>(length - 1)] = d[static_cast<size_t>(length - 2)];
+    KOC_RETURN_IF_FAILED(ksys_attention_check());
+
+    services::Vector<Edge> rising, falling;
+    for (int32_t r = 1; r <= length - 2; ++r) {
+        const int32_t prev = d[static_cast<size_t>(r - 1)], cur = d[static_cast<size_t>(r)],
+                      next = d[static_cast<size_t>(r + 1)];
+        if (cur >= dPlus / 2 && prev < cur && next <= cur) {
+            rising.push_back(Edge{r, cur});
+        }
+        if (cur <= dMinus / 2 && cur <= prev && cur < next) {
+            falling.push_back(Edge{r, cur});
+        }
+    }
+    const Band band = chooseBand(rising, falling, smooth, length);
+    const int32_t top = band.top, bandBottom = band.bottom, height = bandBottom - top;
+
+    // Assign: inside the band (with the margin) or mostly overlapping it.
+    const auto margin = static_cast<int32_t>(params->lineBandMargin * height + 0.5);
+    int32_t inkTop = INT32_MAX, inkBottom = INT32_MIN, left = INT32_MAX, xRight = INT32_MIN;
+    for (int32_t i = 0; i < n; ++i) {
+        koc_charSegmentElementInfo& el = e[i];
+        const int32_t t = el.rect.y, b = el.rect.y + el.rect.height;
+        const int32_t overlap = std::min(b, bandBottom) - std::max(t, top);
+        const double inside = el.rect.height > 0 ? static_cast<double>(overlap) / el.rect.height : 0.0;
+        el.inBandFraction = std::max(inside, 0.0);
+        const int32_t outside = std::max(b - bandBottom, top - t);
+        el.outOfBandFraction = outside > 0 && height != 0 ? static_cast<double>(outside) / height : 0.0;
+        if ((top - margin <= t && b <= bandBottom + margin) || el.inBandFraction >= params->minLineOverlap) {
+            inkTop = std::min(inkTop, t);
+            inkBottom = std::max(inkBottom, b);
+            left = std::min(left, el.rect.x);
+            xRight = std::max(xRight, el.rect.x + el.rect.width);
+        } else {
+            el.flags |= kFlagOtherLine;
+        }
+    }
+    if (left == INT32_MAX) {  // no element on the line: empty extents
+        left = xRight = 0;
+        inkTop = inkBottom = top;
+    }
+    data.bandRect = kstd_rect32{left, top, xRight - left, height};
+    data.inkRect = kstd_rect32{left, inkTop, xRight - left, inkBottom - inkTop};
+
+    // Elements the mask test rejected come back when they sit squarely on
+    // the line; the count then reaches past them.
+    if (params->useLineMaskTest != 0) {
+        for (int32_t k = n; k < static_cast<int32_t>(data.rawElements.base.size); ++k) {
+            koc_charSegmentElementInfo& el = e[k];
+            if (el.flags != kFlagOutsideMask || el.rect.x < left || el.rect.x + el.rect.width > xRight) {
+                continue;
+            }
+            const int32_t overlap = std::min(el.rect.y + el.rect.height, bandBottom) - std::max(el.rect.y, top);
+            if (overlap >= params->minLineOverlap * std::min(el.rect.height, height)) {
+                el.flags &= ~kFlagOutsideMask;
+                n = k + 1;
+            }
+        }
+    }
+    KOC_RETURN_IF_FAILED(ksys_attention_check());
+    // Flagged elements go behind the count, order otherwise kept.
+    for (int32_t i = 0; i < n;) {
+        koc_charSegmentElementInfo* first = static_cast<koc_charSegmentElementInfo*>(data.rawElements.base.begin);
+        if (first[i].flags == 0) {
+            ++i;
+            continue;
+        }
+        const koc_charSegmentElementInfo moved = first[i];
+        KOC_RETURN_IF_FAILED(kstd_vector_koc_charSegmentElementInfo_eraseElement(&data.rawElements, i));
+        KOC_RETURN_IF_FAILED(kstd_vector_koc_charSegmentElementInfo_pushBack(&data.rawElements, &moved));
+        --n;
+    }
+    count[0] = n;
+    return 0;
+}
+
+}  // namespace
+
+int32_t groupElementsSingleLine(const koc_charSegmentRunParams* params, const services::BlobResultSet* /*blobs*/,
+                                koc_charSegmentLineResult* lines, kstd_vector32s* elementCountPerLine) noexcept
+{
+    KOC_ASSERT(params != nullptr && lines != nullptr && elementCountPerLine != nullptr);
+    return guarded([&] { return group(params, lines, elementCountPerLine); });
+}
+
+}  // namespace koc::segment

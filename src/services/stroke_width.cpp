@@ -1,0 +1,182 @@
+// stroke_width.cpp: minimum stroke width by run-length passes. The
+// horizontal runs come from one scan per row. For the vertical and the two
+// diagonal directions a forward pass (top to bottom) counts, per pixel, the
+// mark pixels of its run up to and including itself; a backward pass
+// (bottom to top) then hands each run's total, held by its last pixel, back
+// up the run and folds it into the minimum. Every pass walks rows, so the
+// directions that cross rows stay cache-friendly, and the cost is linear in
+// the pixels whatever the stroke widths.
+#include "services/stroke_width.hpp"
+
+#include <algorithm>
+
+#include "interface/guard.hpp"
+#include "services/memory.hpp"
+
+namespace koc::services {
+
+namespace {
+
+// Mark test as one unsigned compare (v - lo <= span), which vectorises
+// where a table lookup would not.
+struct MarkRange {
+    uint8_t lo;
+    uint8_t span;
+    // 0xFF for a mark grey value, 0 otherwise.
+    uint8_t mask(uint8_t v) const noexcept
+    {
+        return static_cast<uint8_t>(static_cast<uint8_t>(v - lo) <= span ? 0xFF : 0);
+    }
+};
+
+constexpr uint8_t saturatingInc(uint8_t v) noexcept
+{
+    return static_cast<uint8_t>(v == 255 ? 255 : v + 1);
+}
+
+void horizontalRuns(const PixelRows<const uint8_t>& src, const MarkRange& mark, const PixelRows<uint8_t>& out)
+{
+    for (int32_t j = 0; j < src.height; ++j) {
+        const uint8_t* s = src.row(j);
+        uint8_t* o = out.row(j);
+        int32_t i = 0;
+        while (i < src.width) {
+            if (mark.mask(s[i]) == 0) {
+                o[i++] = 0;
+                continue;
+            }
+            int32_t end = i + 1;
+            while (end < src.width && mark.mask(s[end]) != 0) {
+                ++end;
+            }
+            std::fill(o + i, o + end, static_cast<uint8_t>(std::min(end - i, 255)));
+            i = end;
+        }
+    }
+}
+
+// Runs along (d, 1): the successor of (x, y) is (x + d, y + 1), d in
+// {-1, 0, 1}. count is a width x height scratch buffer.
+void crossRowRuns(const PixelRows<const uint8_t>& src, const MarkRange& mark, int32_t d, uint8_t* count,
+                  const PixelRows<uint8_t>& out)
+{
+    const int32_t w = src.width;
+    const auto rowOf = [count, w](int32_t j) { return count + static_cast<intptr_t>(j) * w; };
+    // Columns whose predecessor (x - d, y - 1) lies outside the window.
+    const int32_t lo = d > 0 ? 1 : 0;
+    const int32_t hi = d < 0 ? w - 1 : w;
+
+    for (int32_t j = 0; j < src.height; ++j) {
+        const uint8_t* s = src.row(j);
+        uint8_t* c = rowOf(j);
+        if (j == 0) {
+            for (int32_t i = 0; i < w; ++i) {
+                c[i] = static_cast<uint8_t>(mark.mask(s[i]) & 1);
+            }
+            continue;
+        }
+        const uint8_t* prev = rowOf(j - 1);
+        for (int32_t i = 0; i < lo; ++i) {
+            c[i] = static_cast<uint8_t>(mark.mask(s[i]) & 1);
+        }
+        for (int32_t i = lo; i < hi; ++i) {
+            c[i] = static_cast<uint8_t>(saturatingInc(prev[i - d]) & mark.mask(s[i]));
+        }
+        for (int32_t i = std::max(hi, lo); i < w; ++i) {
+            c[i] = static_cast<uint8_t>(mark.mask(s[i]) & 1);
+        }
+    }
+
+    for (int32_t j = src.height - 1; j >= 0; --j) {
+        uint8_t* c = rowOf(j);
+        uint8_t* o = out.row(j);
+        if (j + 1 < src.height) {
+            const uint8_t* next = rowOf(j + 1);
+            const int32_t from = std::max(0, -d);
+            const int32_t to = std::min(w, w - d);
+            for (int32_t i = from; i < to; ++i) {
+                const uint8_t total = next[i + d];
+                c[i] = (c[i] != 0 && total != 0) ? total : c[i];
+            }
+        }
+        for (int32_t i = 0; i < w; ++i) {
+            o[i] = std::min(o[i], c[i]);
+        }
+    }
+}
+
+}  // namespace
+
+int32_t strokeDetect8(const kimg_image* source, const StrokeDetectParams* params, StrokeDetectResult* result) noexcept
+{
+    KOC_ASSERT(source != nullptr);
+    KOC_ASSERT(params != nullptr);
+    KOC_ASSERT(result != nullptr);
+    if (params->markLow < 0 || params->markHigh > 255 || params->markLow > params->markHigh) {
+        return KOC_E_BAD_ARGUMENT;
+    }
+    PixelRows<const uint8_t> src;
+    KOC_RETURN_IF_FAILED(viewPixels(source, &src));
+    ScopedImage fresh;
+    KOC_RETURN_IF_FAILED(newImageLike(source, KIMG_DEPTH_8, fresh.get()));
+    PixelRows<uint8_t> out;
+    KOC_RETURN_IF_FAILED(viewPixels(fresh.get(), &out));
+
+    const MarkRange mark{static_cast<uint8_t>(params->markLow),
+                         static_cast<uint8_t>(params->markHigh - params->markLow)};
+    KOC_RETURN_IF_FAILED(guarded([&]() -> int32_t {
+        horizontalRuns(src, mark, out);
+        Vector<uint8_t> count(static_cast<size_t>(src.width) * static_cast<size_t>(src.height));
+        for (const int32_t d : {0, 1, -1}) {
+            crossRowRuns(src, mark, d, count.data(), out);
+        }
+        return 0;
+    }));
+    return kimg_image_assign(result->minStrokeWidth.get(), fresh.get());
+}
+
+int32_t strokeDetectMinStrokeWidthImage(const StrokeDetectResult* result, kimg_image* image) noexcept
+{
+    KOC_ASSERT(result != nullptr);
+    KOC_ASSERT(image != nullptr);
+    return kimg_image_assign(image, result->minStrokeWidth.get());
+}
+
+int32_t strokeWidthTails(const uint32_t* hist, double lowFraction, double highFraction, int32_t* low,
+                         int32_t* high) noexcept
+{
+    KOC_ASSERT(hist != nullptr);
+    KOC_ASSERT(low != nullptr && high != nullptr);
+    *low = 0;
+    *high = 0;
+    if (!(lowFraction >= 0.0 && lowFraction <= 1.0 && highFraction >= 0.0 && highFraction <= 1.0)) {
+        return KOC_E_BAD_ARGUMENT;
+    }
+    uint64_t total = 0;
+    for (int32_t v = 1; v < 256; ++v) {
+        total += hist[v];
+    }
+    if (total == 0) {
+        return KOC_E_HISTOGRAM_NO_TAIL;
+    }
+    const double n = static_cast<double>(total);
+    uint64_t cum = 0;
+    for (int32_t v = 1; v < 256; ++v) {
+        cum += hist[v];
+        if (cum > 0 && static_cast<double>(cum) >= lowFraction * n) {
+            *low = v;
+            break;
+        }
+    }
+    cum = 0;
+    for (int32_t v = 255; v >= 1; --v) {
+        cum += hist[v];
+        if (cum > 0 && static_cast<double>(cum) >= highFraction * n) {
+            *high = v;
+            break;
+        }
+    }
+    return 0;
+}
+
+}  // namespace koc::services

@@ -1,0 +1,55 @@
+// stroke_width.hpp: minimum stroke width per pixel of the marks of an 8-bit
+// image, and the tail levels of its histogram.
+//
+// A mark pixel is one whose grey value lies in [markLow, markHigh]. Its
+// stroke width is the shortest of the four runs of mark pixels through it
+// (horizontal, vertical and the two diagonals), clamped to 255; pixels
+// outside the mark range get 0. A one-pixel line therefore has width 1 in
+// any direction it takes, an isolated pixel has width 1, and the inside of a
+// bar w pixels thick has width w (its corners less: the diagonals through a
+// corner are short).
+#pragma once
+
+#include <cstdint>
+
+#include "koc/kimg.h"
+#include "services/pel_ops.hpp"
+
+namespace koc::services {
+
+struct StrokeDetectParams {
+    int32_t markLow = 0;    // lowest grey value that counts as mark
+    int32_t markHigh = 255; // highest grey value that counts as mark
+};
+
+// Holds the minimum-stroke-width image of the last detection (unbound until
+// then).
+struct StrokeDetectResult {
+    ScopedImage minStrokeWidth;
+};
+
+// Fills result with an 8-bit image over the source window (source
+// transforms kept). KOC_E_BAD_ARGUMENT when markLow > markHigh or either
+// lies outside 0 .. 255; the image codes of pel_ops.hpp otherwise. On
+// failure the result is unchanged. Cost: seven row passes over the pixels, one
+// 8-bit scratch image.
+int32_t strokeDetect8(const kimg_image* source, const StrokeDetectParams* params, StrokeDetectResult* result) noexcept;
+
+// image shares the result's pixels.
+int32_t strokeDetectMinStrokeWidthImage(const StrokeDetectResult* result, kimg_image* image) noexcept;
+
+// Tail levels of a 256-bin stroke-width histogram, counting only levels
+// 1 .. 255 (level 0 holds the non-mark pixels, which are not strokes). With
+// N the counted pixels:
+//   low  = the smallest level whose cumulative count from level 1 reaches
+//          lowFraction * N,
+//   high = the largest level whose cumulative count from level 255 down
+//          reaches highFraction * N,
+// both counted only where the cumulative count is non-zero, so a fraction
+// of 0 gives the lowest (highest) occupied level.
+// KOC_E_HISTOGRAM_NO_TAIL (outputs 0) when N is 0; KOC_E_BAD_ARGUMENT for a
+// fraction outside [0, 1].
+int32_t strokeWidthTails(const uint32_t* hist, double lowFraction, double highFraction, int32_t* low,
+                         int32_t* high) noexcept;
+
+}  // namespace koc::services

@@ -1,0 +1,207 @@
+// segment_road_test.cpp: the whole road through the public entry points with
+// the direct method: one position per glyph at its ink box, spaces at the
+// word gaps, both polarities and all three image kinds.
+#include <cmath>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "koc/koc.h"
+#include "support/fakes.hpp"
+#include "support/text_image.hpp"
+
+namespace {
+
+struct Owned {
+    kimg_image img;
+    explicit Owned(kimg_image i) : img(i) {}
+    ~Owned() { kimg_image_destruct(&img); }
+};
+
+kimg_image unboundImage()
+{
+    kimg_image i;
+    kimg_image_construct(&i);
+    return i;
+}
+
+struct Paragraph {
+    koc_charSegmentRunParams params;
+    koc_charSegmentParagraphResult result;
+    Paragraph()
+    {
+        koc_charSegmentRunParams_construct(&params);
+        koc_charSegmentParagraphResult_construct(&result);
+        params.segmentationMethod = 1;
+    }
+    ~Paragraph()
+    {
+        koc_charSegmentParagraphResult_destruct(&result);
+        koc_charSegmentRunParams_destruct(&params);
+    }
+    koc_charSegmentLineResult& line() const
+    {
+        return *static_cast<koc_charSegmentLineResult*>(result.lineResults.base.begin);
+    }
+    std::vector<const koc_charSegmentPositionResult*> positions(bool spaces) const
+    {
+        std::vector<const koc_charSegmentPositionResult*> out;
+        const auto* p = static_cast<const koc_charSegmentPositionResult*>(line().positionResults.base.begin);
+        for (intptr_t i = 0; i < line().positionResults.base.size; ++i)
+            if ((p[i].isSpace != 0) == spaces) out.push_back(&p[i]);
+        return out;
+    }
+};
+
+// The glyph's ink box against the mark rectangle, corner by corner.
+void expectMarkAtGlyph(const test::TextLine& line, int k, const kmath_shapeAffineRect& mark)
+{
+    kmath_shapeAffineRectPoints p;
+    kmath_shapeAffineRect_getPoints(&mark, &p);
+    const double x0 = line.originX + line.glyphLeft(k), y0 = line.originY;
+    EXPECT_NEAR(x0, p.po.x, 1.0) << "glyph " << k;
+    EXPECT_NEAR(y0, p.po.y, 1.0) << "glyph " << k;
+    EXPECT_NEAR(x0 + line.glyphWidth, p.px.x, 1.0) << "glyph " << k;
+    EXPECT_NEAR(y0 + line.glyphHeight, p.py.y, 1.0) << "glyph " << k;
+}
+
+struct RoadCase {
+    int32_t glyphHeight;
+    int32_t glyphWidth;
+    int32_t pitch;
+    bool lightOnDark;
+    int32_t depth;
+};
+
+class DirectRoad : public ::testing::TestWithParam<RoadCase> {};
+
+TEST_P(DirectRoad, OnePositionPerGlyphAtItsInkBox)
+{
+    const RoadCase c = GetParam();
+    test::TextLine line;
+    line.glyphHeight = c.glyphHeight;
+    line.glyphWidth = c.glyphWidth;
+    line.pitch = c.pitch;
+    line.count = 8;
+    line.height = c.glyphHeight + 50;
+    line.width = 60 + line.count * c.pitch;
+    if (c.lightOnDark) std::swap(line.ink, line.ground);
+    Owned image(line.render(c.depth, c.depth == KIMG_DEPTH_16 ? 256 : 1));
+    const kmath_shapeAffineRect rect = test::boxRect(10, 10, line.width - 20, line.height - 20);
+    Paragraph para;
+    para.params.minCharArea = 10;
+    const int32_t rc = c.depth == KIMG_DEPTH_8
+                           ? koc_segmentCharactersParagraph8(&image.img, &rect, &para.params, &para.result)
+                           : koc_segmentCharactersParagraph16(&image.img, &rect, &para.params, &para.result);
+    ASSERT_EQ(0, rc);
+    ASSERT_EQ(1, para.line().isFound);
+    EXPECT_EQ(c.lightOnDark ? 2u : 1u, para.line().polarity);
+    const auto marks = para.positions(false);
+    ASSERT_EQ(static_cast<size_t>(line.count), marks.size());
+    for (int k = 0; k < line.count; ++k) {
+        expectMarkAtGlyph(line, k, marks[static_cast<size_t>(k)]->markRect);
+        EXPECT_GT(marks[static_cast<size_t>(k)]->area, 0);
+    }
+    EXPECT_TRUE(para.positions(true).empty());  // no spaces unless asked for
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, DirectRoad,
+                         ::testing::Values(RoadCase{24, 14, 22, false, KIMG_DEPTH_8},
+                                           RoadCase{24, 14, 22, true, KIMG_DEPTH_8},
+                                           RoadCase{40, 22, 34, false, KIMG_DEPTH_8},
+                                           RoadCase{16, 10, 15, true, KIMG_DEPTH_8},
+                                           RoadCase{24, 14, 22, false, KIMG_DEPTH_16},
+                                           RoadCase{40, 22, 34, true, KIMG_DEPTH_16}));
+
+class SpaceRoad : public ::testing::TestWithParam<uint32_t> {};
+
+// Word gaps of 40 extra pixels hold spaces; the ordinary 8-pixel gaps don't.
+TEST_P(SpaceRoad, SpacesAppearExactlyAtTheWordGaps)
+{
+    test::TextLine line;
+    line.count = 9;
+    line.wordEvery = 3;
+    line.wordGap = 40;
+    line.width = 40 + 9 * 22 + 2 * 40 + 40;
+    Owned image(line.render());
+    const kmath_shapeAffineRect rect = test::boxRect(10, 10, line.width - 20, 60);
+    Paragraph para;
+    para.params.spaceParams.spaceInsertionMode = GetParam();
+    para.params.spaceParams.minSpaceWidth = 12;
+    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &para.params, &para.result));
+    const auto* p = static_cast<const koc_charSegmentPositionResult*>(para.line().positionResults.base.begin);
+    const intptr_t n = para.line().positionResults.base.size;
+    int glyphs = 0;
+    int spacesAfterWord[2] = {0, 0};
+    for (intptr_t i = 0; i < n; ++i) {
+        if (p[i].isSpace == 0) {
+            ++glyphs;
+            continue;
+        }
+        ASSERT_TRUE(glyphs == 3 || glyphs == 6) << "space after glyph " << glyphs;
+        ++spacesAfterWord[glyphs / 3 - 1];
+        EXPECT_GT(p[i].spaceScore, 65536 * 95 / 100);  // clean ground: nearly empty
+        EXPECT_EQ(0, p[i].area);
+        EXPECT_EQ(32, p[i].character.key.code);
+    }
+    EXPECT_EQ(9, glyphs);
+    for (const int spaces : spacesAfterWord) {
+        if (GetParam() == 1)
+            EXPECT_EQ(1, spaces);
+        else
+            EXPECT_GE(spaces, 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, SpaceRoad, ::testing::Values(1u, 2u));
+
+TEST(SegmentRoad, BlankLineIsFoundWithoutPositions)
+{
+    // A blank region finds no line by itself; a requested polarity and a
+    // global mode make it a line with nothing on it.
+    Owned image(test::makeImage8(200, 60, [](int, int) { return 200; }));
+    const kmath_shapeAffineRect rect = test::boxRect(5, 5, 190, 50);
+    Paragraph para;
+    para.params.polarity = 1;
+    para.params.normalizationMode = 2;
+    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &para.params, &para.result));
+    ASSERT_EQ(1, para.line().isFound);
+    EXPECT_EQ(0, para.line().positionResults.base.size);
+}
+
+TEST(SegmentRoad, RangeImageWithHolesSegmentsLikeTheIntactImage)
+{
+    test::TextLine line;
+    Owned image16(line.render(KIMG_DEPTH_16, 256));
+    Owned mask(test::makeImage8(line.width, line.height, [](int x, int y) { return (x < 6 || y > 74) ? 0 : 255; }));
+    k3img_rangeImage16 range;
+    k3img_rangeImage16_construct(&range);
+    ASSERT_EQ(0, k3img_rangeImage16_init(&range, &image16.img, &mask.img));
+    const kmath_shapeAffineRect rect = test::boxRect(10, 10, 280, 60);
+    Paragraph para;
+    para.params.minCharArea = 10;
+    ASSERT_EQ(0, koc_segmentCharactersParagraphRangeImage16(&range, &rect, &para.params, &para.result));
+    const auto marks = para.positions(false);
+    ASSERT_EQ(static_cast<size_t>(line.count), marks.size());
+    for (int k = 0; k < line.count; ++k) expectMarkAtGlyph(line, k, marks[static_cast<size_t>(k)]->markRect);
+    k3img_rangeImage16_destruct(&range);
+}
+
+TEST(SegmentRoad, BinarisedLineImageMarksTheGlyphs)
+{
+    test::TextLine line;
+    Owned image(line.render());
+    const kmath_shapeAffineRect rect = test::boxRect(10, 10, 280, 60);
+    Paragraph para;
+    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &para.params, &para.result));
+    Owned binarized(unboundImage());
+    ASSERT_EQ(0, koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&para.line(), &binarized.img));
+    kimg_windowConst w;
+    ASSERT_EQ(0, kimg_windowConst_init(&w, &binarized.img));
+    // Line pixel (x, y) is image pixel (x + 10, y + 10): glyph 0's left stroke is a mark.
+    const auto at = [&](int x, int y) { return static_cast<const uint8_t*>(w.pixels)[y * w.pitch + x]; };
+    EXPECT_EQ(255, at(static_cast<int>(line.originX) - 10 + 1, static_cast<int>(line.originY) - 10 + 10));
+    EXPECT_EQ(0, at(2, 2));
+}
+
+}  // namespace

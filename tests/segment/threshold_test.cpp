@@ -1,0 +1,138 @@
+// Hard threshold table, the mark range of the stroke analysis, and the
+// point of background suppression: on a line of thick-stroke glyphs crossed
+// by one-pixel scratches and speckle, the scratches and speckle go and
+// every glyph keeps its mark box, in both polarities.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <tuple>
+#include <vector>
+
+#include "koc/koc.h"
+#include "segment/segment_internal.hpp"
+#include "services/blob_run.hpp"
+#include "support/fakes.hpp"
+
+namespace {
+
+using koc::segment::computeHardThreshold;
+using koc::segment::suppressBackground;
+
+class HardThreshold : public ::testing::TestWithParam<std::tuple<uint32_t, double, int32_t, int32_t, int32_t>> {};
+
+TEST_P(HardThreshold, FromFractionAndPolarity)
+{
+    const auto [polarity, fraction, rc, threshold, flag] = GetParam();
+    koc_charSegmentRunParams params;
+    koc_charSegmentRunParams_construct(&params);
+    params.polarity = polarity;
+    params.thresholdFraction = fraction;
+    int32_t t = -7, p = -7;
+    EXPECT_EQ(rc, computeHardThreshold(&params, &t, &p));
+    EXPECT_EQ(threshold, t);
+    EXPECT_EQ(flag, p);
+}
+
+// 0 would leave no dark mark at all; 127.5 rounds up on both sides.
+INSTANTIATE_TEST_SUITE_P(Table, HardThreshold,
+                         ::testing::Values(std::tuple(1u, 0.0, 0, 1, 1), std::tuple(2u, 1.0, 0, 1, 0),
+                                           std::tuple(1u, 0.5, 0, 128, 1), std::tuple(2u, 0.5, 0, 128, 0),
+                                           std::tuple(2u, 0.3, 0, 179, 0),
+                                           std::tuple(4u, 0.5, KOC_E_POLARITY_UNDECIDED, -7, -7)));
+
+struct Image {
+    kimg_image h;
+    Image() { kimg_image_construct(&h); }
+    explicit Image(const kimg_image& from) : h(from) {}
+    ~Image() { kimg_image_destruct(&h); }
+    int at(int32_t x, int32_t y) const
+    {
+        kimg_windowConst w;
+        kimg_windowConst_init(&w, &h);
+        return static_cast<const uint8_t*>(w.pixels)[y * w.pitch + x];
+    }
+};
+
+// Grey 107 (dark marks) and 149 (light marks) are the last mark levels: a
+// solid block there survives, one a level further is ground and takes the
+// ground's extreme like the rest of it.
+TEST(SuppressionBaseLevel, SeparatesMarkRangeFromGround)
+{
+    for (const auto& [polarity, ground, inside, outside, flat] :
+         {std::tuple(1u, 200, 107, 108, 255), std::tuple(2u, 60, 149, 148, 0)}) {
+        Image src(test::makeImage8(40, 20, [&](int32_t x, int32_t y) {
+            return y < 5 || y >= 15 ? ground : x >= 5 && x < 15 ? inside : x >= 25 && x < 35 ? outside : ground;
+        }));
+        Image out;
+        ASSERT_EQ(0, suppressBackground(&src.h, polarity, polarity == 1 ? 1 : 0, &out.h));
+        EXPECT_EQ(inside, out.at(10, 10));
+        EXPECT_EQ(flat, out.at(30, 10));
+        EXPECT_EQ(flat, out.at(20, 2));
+    }
+}
+
+// Eight glyphs (box, H, T, L, E, I, U, F) of bars 7 and 8 pixels thick on a
+// 340 x 90 line. The cut lies two widths below the thin tail (10%) of the
+// marks' stroke widths, so one-pixel structures go when the strokes are
+// well thicker and the scratches a small share of the marks (here ~6%).
+std::vector<uint8_t> scratchedLine(std::vector<kstd_rect32>& boxes)
+{
+    constexpr int32_t kW = 340, kTop = 15, kH = 60, kGw = 30;
+    std::vector<uint8_t> ink(kW * 90, 0);
+    const auto fill = [&](int32_t x, int32_t y, int32_t w, int32_t h) {
+        for (int32_t j = y; j < y + h; ++j) std::fill_n(&ink[static_cast<size_t>(j * kW + x)], w, 1);
+    };
+    const unsigned shapes[8] = {0b01111, 0b10011, 0b100100, 0b01001, 0b11101, 0b100000, 0b01011, 0b10101};
+    for (int32_t k = 0; k < 8; ++k) {
+        const int32_t s = 7 + k % 2, x = 12 + 40 * k, stem = x + (kGw - s) / 2;
+        const unsigned m = shapes[k];  // left, right, top, bottom, middle, stem
+        if (m & 1) fill(x, kTop, s, kH);
+        if (m & 2) fill(x + kGw - s, kTop, s, kH);
+        if (m & 4) fill(x, kTop, kGw, s);
+        if (m & 8) fill(x, kTop + kH - s, kGw, s);
+        if (m & 16) fill(x, kTop + kH / 2 - s / 2, kGw, s);
+        if (m & 32) fill(stem, kTop, s, kH);
+        boxes.push_back(m == 32 ? kstd_rect32{stem, kTop, s, kH} : kstd_rect32{x, kTop, kGw, kH});
+    }
+    fill(0, 52, 175, 1);  // bridges the first four glyphs
+    fill(47, 0, 1, 90);   // in a gap, across the bridge
+    for (int32_t x = 180; x < 330; ++x) fill(x, 28 + (x - 180) / 15, 1, 1);
+    for (int32_t k = 0; k < 12; ++k) fill(7 + 26 * k, k % 2 ? 4 : 83, 1, 1);
+    return ink;
+}
+
+std::vector<std::tuple<int32_t, int32_t, int32_t, int32_t>> markBoxes(const kimg_image* image, uint32_t polarity)
+{
+    koc::services::BlobRunParams run;
+    koc::services::blobRunParamsSetHardThreshold(&run, 128, polarity == 1 ? 1 : 0);
+    koc::services::BlobResultSet blobs;
+    EXPECT_EQ(0, koc::services::blobRun8(image, &run, &blobs));
+    std::vector<std::tuple<int32_t, int32_t, int32_t, int32_t>> boxes;
+    for (const auto& b : blobs.blobs) boxes.emplace_back(b.rect.x, b.rect.y, b.rect.width, b.rect.height);
+    std::sort(boxes.begin(), boxes.end());
+    return boxes;
+}
+
+class Suppression : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(Suppression, RemovesScratchesAndSpeckleKeepsGlyphBoxes)
+{
+    const uint32_t polarity = GetParam();
+    const int inkGrey = polarity == 1 ? 30 : 225, groundGrey = polarity == 1 ? 210 : 40;
+    std::vector<kstd_rect32> glyphs;
+    const std::vector<uint8_t> ink = scratchedLine(glyphs);
+    Image src(test::makeImage8(340, 90, [&](int32_t x, int32_t y) { return ink[y * 340 + x] ? inkGrey : groundGrey; }));
+    std::vector<std::tuple<int32_t, int32_t, int32_t, int32_t>> expected;
+    for (const auto& g : glyphs) expected.emplace_back(g.x, g.y, g.width, g.height);
+    std::sort(expected.begin(), expected.end());
+    ASSERT_NE(expected, markBoxes(&src.h, polarity)) << "the scratches must matter";
+
+    Image out;
+    ASSERT_EQ(0, suppressBackground(&src.h, polarity, polarity == 1 ? 1 : 0, &out.h));
+    EXPECT_EQ(expected, markBoxes(&out.h, polarity));
+    EXPECT_EQ(inkGrey, out.at(14, 40));  // inside a stroke
+}
+
+INSTANTIATE_TEST_SUITE_P(Polarities, Suppression, ::testing::Values(1u, 2u));
+
+}  // namespace

@@ -1,0 +1,338 @@
+// main.cpp: koc-segment, the command-line front end of the library: reads
+// images, segments them in parallel, prints a table or JSON, draws overlays.
+// Exit status: 0 all images done, 1 an image failed, 2 a usage or parameter
+// error (nothing was run).
+#include <koc/koc.h>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <new>
+#include <numbers>
+#include <sstream>
+#include <thread>
+
+#include "image_io.hpp"
+#include "output.hpp"
+#include "params_json.hpp"
+#include "run.hpp"
+#include "sample.hpp"
+
+namespace {
+
+using namespace kocseg;
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+const char* const kSampleName = "(embedded sample)";
+
+int usageError(const std::string& message)
+{
+    std::cerr << "koc-segment: " << message << "\n";
+    return kExitUsage;
+}
+
+// "1,2.5,-3" -> {1, 2.5, -3}; false unless every item is a finite number.
+bool parseNumbers(const std::string& text, std::vector<double>& out)
+{
+    out.clear();
+    std::stringstream items(text);
+    std::string item;
+    while (std::getline(items, item, ',')) {
+        char* end = nullptr;
+        const double v = std::strtod(item.c_str(), &end);
+        if (item.empty() || end == item.c_str() || *end != '\0' || !std::isfinite(v)) {
+            return false;
+        }
+        out.push_back(v);
+    }
+    return !text.empty() && text.back() != ',';
+}
+
+bool rectFromArgument(const std::string& text, bool corners, kmath_shapeAffineRect& rect, std::string& error)
+{
+    std::vector<double> v;
+    if (corners) {
+        if (!parseNumbers(text, v) || v.size() != 6) {
+            error = "--corners: expected x0,y0,x1,y1,x2,y2 (Po, Px, Py), got '" + text + "'";
+            return false;
+        }
+        const kmath_vect po{v[0], v[1]}, px{v[2], v[3]}, py{v[4], v[5]};
+        kmath_shapeAffineRect_initPoints(&rect, &po, &px, &py);
+        return true;
+    }
+    if (!parseNumbers(text, v) || v.size() < 4 || v.size() > 6) {
+        error = "--rect: expected cx,cy,width,height[,angleDeg[,skewDeg]], got '" + text + "'";
+        return false;
+    }
+    const double angle = (v.size() > 4 ? v[4] : 0.0) * std::numbers::pi / 180.0;
+    const double skew = (v.size() > 5 ? v[5] : 0.0) * std::numbers::pi / 180.0;
+    const kmath_vect centre{v[0], v[1]};
+    kmath_shapeAffineRect_initCenter(&rect, &centre, v[2], v[3], angle, angle + std::numbers::pi / 2 + skew);
+    return true;
+}
+
+std::string defaultText(const koc_charSegmentRunParams& defaults, const ParamField& field)
+{
+    const nlohmann::ordered_json all = paramsToJson(defaults);
+    const nlohmann::ordered_json& value = field.group == nullptr ? all[field.name] : all[field.group][field.name];
+    const char* type = field.kind == FieldKind::Double ? "number" : field.kind == FieldKind::Signed32 ? "int32" : "uint32";
+    return std::string(type) + ", default " + value.dump() + (field.group ? std::string(", in ") + field.group : "");
+}
+
+// The overlay file of image k of n: the name itself for one image,
+// NAME-k.EXT for several.
+std::string perImagePath(const std::string& path, size_t k, size_t n)
+{
+    if (path.empty() || n == 1) {
+        return path;
+    }
+    std::filesystem::path p(path);
+    return (p.parent_path() / (p.stem().string() + "-" + std::to_string(k) + p.extension().string())).string();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    koc_charSegmentRunParams defaults;
+    koc_charSegmentRunParams_construct(&defaults);
+
+    CLI::App app{"Finds the text line in each search rectangle of an image and cuts it into character positions.\n"
+                 "Images are PNG (grey or colour, 8 or 16 bits) or PGM (8 or 16 bits); with none, the embedded\n"
+                 "sample is used. Overlay colours: search rectangle blue, found line rectangle yellow, cells green,\n"
+                 "marks red, spaces magenta with a cross.\n"
+                 "Exit status: 0 success, 1 an image failed, 2 bad usage or run parameters.",
+                 "koc-segment"};
+    app.set_version_flag("--version", KOC_SEGMENT_VERSION);
+
+    std::vector<std::string> imagePaths;
+    std::vector<std::string> rectArgs, cornerArgs;
+    std::string maskPath, paramsPath, jsonPath, overlayPath, dumpDir, saveSamplePath;
+    bool printParams = false;
+    int32_t overlayScale = 0;
+    int32_t jobs = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
+
+    app.add_option("images", imagePaths, "PNG or PGM files (none: the embedded sample)");
+    CLI::Option* rectOpt = app.add_option("--rect", rectArgs,
+                                          "search rectangle cx,cy,width,height[,angleDeg[,skewDeg]], one paragraph "
+                                          "each (repeatable)")
+                               ->allow_extra_args(false)
+                               ->type_name("CX,CY,W,H[,A[,S]]");
+    CLI::Option* cornersOpt =
+        app.add_option("--corners", cornerArgs, "search rectangle by its corners Po, Px, Py (repeatable)")
+            ->allow_extra_args(false)
+            ->type_name("X0,Y0,X1,Y1,X2,Y2");
+    app.add_option("--range-mask", maskPath, "validity mask (8-bit, non-zero = valid): the 16-bit image becomes a range image")
+        ->type_name("MASK");
+    app.add_option("--params", paramsPath, "run parameters from a JSON file (flags win)")->type_name("FILE.json");
+    app.add_flag("--print-params", printParams, "print the effective run parameters as JSON and exit");
+    app.add_option("--json", jsonPath, "write the results as JSON to FILE ('-': standard output, no table)")
+        ->type_name("FILE|-");
+    app.add_option("--overlay", overlayPath, "draw the results over the image into a PNG (several images: FILE-k.png)")
+        ->type_name("FILE.png");
+    app.add_option("--overlay-scale", overlayScale, "enlargement of the overlay (default: automatic)")
+        ->check(CLI::Range(1, 16));
+    app.add_option("--dump-lines", dumpDir, "write each line's rectified, normalised and binarised images into DIR")
+        ->type_name("DIR");
+    app.add_option("--jobs", jobs, "images processed in parallel (default: number of cores)")->check(CLI::Range(1, 1024));
+    app.add_option("--save-sample", saveSamplePath, "write the embedded sample as a PNG and exit")->type_name("FILE.png");
+
+    const std::vector<ParamField>& fields = paramFields();
+    std::vector<double> flagValues(fields.size(), 0.0);
+    std::vector<CLI::Option*> flagOptions;
+    for (size_t i = 0; i < fields.size(); ++i) {
+        flagOptions.push_back(app.add_option(std::string("--") + fields[i].name, flagValues[i], defaultText(defaults, fields[i]))
+                                  ->group("Run parameters (the record's fields)")
+                                  ->type_name("N"));
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return kExitUsage;
+    }
+
+    if (!saveSamplePath.empty()) {
+        const GreyImage sample = renderSample();
+        std::vector<uint8_t> bytes(sample.pixels.begin(), sample.pixels.end());
+        std::string error;
+        if (!writePngGrey8(saveSamplePath, sample.width, sample.height, bytes, error)) {
+            std::cerr << "koc-segment: " << error << "\n";
+            return kExitFailed;
+        }
+        return 0;
+    }
+
+    // Run parameters: defaults, then the file, then the flags.
+    RunRequest request;
+    koc_charSegmentRunParams_construct(&request.params);
+    if (!paramsPath.empty()) {
+        std::ifstream in(paramsPath);
+        if (!in) {
+            return usageError(paramsPath + ": cannot open");
+        }
+        nlohmann::ordered_json json;
+        try {
+            json = nlohmann::ordered_json::parse(in);
+        } catch (const nlohmann::ordered_json::parse_error& e) {
+            return usageError(paramsPath + ": not valid JSON: " + e.what());
+        }
+        std::string error;
+        if (!applyParamsJson(json, request.params, error)) {
+            return usageError(paramsPath + ": " + error);
+        }
+    }
+    for (size_t i = 0; i < fields.size(); ++i) {
+        std::string error;
+        if (flagOptions[i]->count() > 0 && !setParamField(request.params, fields[i], flagValues[i], error)) {
+            return usageError("--" + error);
+        }
+    }
+    const nlohmann::ordered_json paramsJson = paramsToJson(request.params);
+    if (printParams) {
+        std::cout << paramsJson.dump(2) << "\n";
+    }
+    if (const int32_t rc = koc_charSegmentRunParams_validate(&request.params); rc < 0) {
+        const std::string fieldsText = fieldsOfCode(rc, request.params);
+        return usageError(std::string(koc_resultName(rc)) + ": " + koc_resultMessage(rc) +
+                          (fieldsText.empty() ? "" : " (" + fieldsText + ")"));
+    }
+    if (printParams) {
+        return 0;
+    }
+
+    // Paragraphs, in the order given on the command line.
+    std::map<const CLI::Option*, size_t> used;
+    for (const CLI::Option* opt : app.parse_order()) {
+        if (opt != rectOpt && opt != cornersOpt) {
+            continue;
+        }
+        const std::string& text = opt->results().at(used[opt]++);
+        kmath_shapeAffineRect rect;
+        std::string error;
+        if (!rectFromArgument(text, opt == cornersOpt, rect, error)) {
+            return usageError(error);
+        }
+        request.rects.push_back(rect);
+    }
+
+    const bool jsonToStdout = jsonPath == "-";
+    const bool useSample = imagePaths.empty();
+    GreyImage sample;
+    if (useSample) {
+        sample = renderSample();
+        (jsonToStdout ? std::cerr : std::cout)
+            << "No image given: running on the embedded sample, the code line \"" << sampleText() << "\" ("
+            << sample.width << "x" << sample.height << ", 8-bit).\n";
+    }
+    const size_t count = useSample ? 1 : imagePaths.size();
+
+    GreyImage mask;
+    std::string maskError;
+    if (!maskPath.empty() && !readImageFile(maskPath, mask, maskError)) {
+        maskError = maskPath + ": " + maskError;
+    }
+    if (!maskPath.empty() && maskError.empty()) {
+        request.mask = &mask;
+    }
+
+    // Line-image names: the image's file stem, numbered when stems repeat.
+    std::vector<std::string> stems(count);
+    std::map<std::string, int> stemUses;
+    for (size_t k = 0; k < count; ++k) {
+        stems[k] = useSample ? "sample" : std::filesystem::path(imagePaths[k]).stem().string();
+        stemUses[stems[k]]++;
+    }
+    for (size_t k = 0; k < count; ++k) {
+        if (stemUses[stems[k]] > 1) {
+            stems[k] += "-" + std::to_string(k);
+        }
+    }
+
+    std::vector<ImageReport> reports(count);
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+        for (size_t k = next++; k < count; k = next++) {
+            ImageReport& report = reports[k];
+            report.name = useSample ? kSampleName : imagePaths[k];
+            try {
+                if (!maskError.empty()) {
+                    report.failure = Failure{0, "BAD_MASK_FILE", maskError, "", -1};
+                    continue;
+                }
+                GreyImage image;
+                std::string error;
+                if (!useSample && !readImageFile(imagePaths[k], image, error)) {
+                    report.failure = Failure{0, "BAD_IMAGE_FILE", error, "", -1};
+                    continue;
+                }
+                RunRequest mine = request; // plain copy: the record owns nothing
+                mine.overlayPath = perImagePath(overlayPath, k, count);
+                mine.overlayScale = overlayScale;
+                mine.dumpDir = dumpDir;
+                mine.dumpStem = stems[k];
+                runImage(mine, useSample ? sample : image, report);
+            } catch (const std::bad_alloc&) {
+                report.failure = Failure{0, "OUT_OF_MEMORY", "out of memory", "", -1};
+            } catch (const std::exception& e) {
+                report.failure = Failure{0, "INTERNAL", e.what(), "", -1};
+            }
+        }
+    };
+    const size_t threads = std::min(count, static_cast<size_t>(jobs));
+    std::vector<std::thread> pool;
+    for (size_t t = 1; t < threads; ++t) {
+        pool.emplace_back(worker);
+    }
+    worker();
+    for (std::thread& t : pool) {
+        t.join();
+    }
+
+    int status = 0;
+    for (const ImageReport& report : reports) {
+        if (report.failure) {
+            std::cerr << "koc-segment: " << failureLine(report.name, *report.failure) << "\n";
+            status = kExitFailed;
+        }
+    }
+    if (!jsonToStdout) {
+        for (const ImageReport& report : reports) {
+            printTable(std::cout, report);
+        }
+    }
+    if (!jsonPath.empty()) {
+        nlohmann::ordered_json doc = nlohmann::ordered_json::array();
+        for (const ImageReport& report : reports) {
+            doc.push_back(reportJson(report, paramsJson));
+        }
+        const std::string text = (count == 1 ? doc[0] : doc).dump(2) + "\n";
+        if (jsonToStdout) {
+            std::cout << text;
+        } else {
+            std::ofstream out(jsonPath);
+            out << text;
+            if (!out) {
+                std::cerr << "koc-segment: " << jsonPath << ": cannot write\n";
+                status = kExitFailed;
+            }
+        }
+    }
+    koc_charSegmentRunParams_destruct(&request.params);
+    koc_charSegmentRunParams_destruct(&defaults);
+    return status;
+}

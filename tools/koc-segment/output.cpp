@@ -1,0 +1,250 @@
+// output.cpp: JSON building and the table printer.
+#include "output.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+namespace kocseg {
+
+namespace {
+
+nlohmann::ordered_json allElementsJson(const koc_charSegmentAllElementsStats& s)
+{
+    if (s.isFilled == 0) {
+        return nlohmann::ordered_json::object();
+    }
+    return {{"minArea", s.minArea},           {"maxArea", s.maxArea},
+            {"minContrast", s.minContrast},   {"maxContrast", s.maxContrast},
+            {"minTop", s.minTop},             {"maxBottom", s.maxBottom},
+            {"minMarkArea", s.minMarkArea},   {"maxMarkArea", s.maxMarkArea},
+            {"minWidth", s.minWidth},         {"maxWidth", s.maxWidth},
+            {"minHeight", s.minHeight},       {"maxHeight", s.maxHeight},
+            {"minSpaceWidth", s.minSpaceWidth}, {"maxSpaceWidth", s.maxSpaceWidth}};
+}
+
+int32_t sizeOf(const kstd_vector_koc_charSegmentElementStats& v)
+{
+    int32_t n = 0;
+    kstd_vector_koc_charSegmentElementStats_getSize(&v, &n);
+    return n;
+}
+
+kmath_shapeAffineRectPoints pointsOf(const kmath_shapeAffineRect& rect)
+{
+    kmath_shapeAffineRectPoints p{};
+    kmath_shapeAffineRect_getPoints(&rect, &p);
+    return p;
+}
+
+nlohmann::ordered_json failureJson(const Failure& f)
+{
+    nlohmann::ordered_json out = {{"name", f.name}, {"message", f.message}, {"detail", f.detail}};
+    out["paragraph"] = f.paragraph >= 0 ? nlohmann::ordered_json(f.paragraph) : nlohmann::ordered_json(nullptr);
+    return out;
+}
+
+std::string fixed(double v, int decimals)
+{
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, v);
+    return buffer;
+}
+
+std::string point(const kmath_vect& v)
+{
+    return "(" + fixed(v.x, 1) + ", " + fixed(v.y, 1) + ")";
+}
+
+std::string quadText(const kmath_shapeAffineRectPoints& p)
+{
+    return "po " + point(p.po) + " px " + point(p.px) + " py " + point(p.py);
+}
+
+struct Box {
+    double cx, cy, w, h;
+};
+
+Box boxOf(const kmath_shapeAffineRectPoints& p)
+{
+    const double ux = p.px.x - p.po.x, uy = p.px.y - p.po.y, vx = p.py.x - p.po.x, vy = p.py.y - p.po.y;
+    return {p.po.x + (ux + vx) / 2, p.po.y + (uy + vy) / 2, std::hypot(ux, uy), std::hypot(vx, vy)};
+}
+
+const char* polarityText(uint32_t polarity)
+{
+    switch (polarity) {
+    case 1:
+        return "dark on light";
+    case 2:
+        return "light on dark";
+    default:
+        return "undecided";
+    }
+}
+
+} // namespace
+
+double round3(double v)
+{
+    if (!std::isfinite(v)) {
+        return v;
+    }
+    const double r = std::round(v * 1000.0) / 1000.0;
+    return r == 0.0 ? 0.0 : r; // no "-0"
+}
+
+nlohmann::ordered_json quadJson(const kmath_shapeAffineRectPoints& p)
+{
+    return {{"po", {round3(p.po.x), round3(p.po.y)}},
+            {"px", {round3(p.px.x), round3(p.px.y)}},
+            {"py", {round3(p.py.x), round3(p.py.y)}}};
+}
+
+nlohmann::ordered_json lineStatsJson(const koc_charSegmentLineResultStats& s)
+{
+    if (koc_charSegmentLineResultStats_checkIsComputed(&s) < 0) {
+        return nlohmann::ordered_json::object();
+    }
+    return {{"foldedLineAngle", round3(s.foldedLineAngle)},
+            {"foldedSkewAngle", round3(s.foldedSkewAngle)},
+            {"bandRect", quadJson(pointsOf(s.bandRect))},
+            {"inkRect", quadJson(pointsOf(s.inkRect))},
+            {"binarizationThreshold", s.binarizationThreshold},
+            {"polarity", s.polarity},
+            {"minGap", s.minGap},
+            {"maxGap", s.maxGap},
+            {"minMergedGap", s.minMergedGap},
+            {"maxMergedGap", s.maxMergedGap},
+            {"minPitch", s.minPitch},
+            {"maxPitch", s.maxPitch},
+            {"minBandHeight", s.minBandHeight},
+            {"numRawElements", sizeOf(s.rawElements)},
+            {"numRawAccepted", sizeOf(s.rawAccepted)},
+            {"numRawRejected", sizeOf(s.rawRejected)},
+            {"numCharElements", sizeOf(s.charElements)},
+            {"numCharAccepted", sizeOf(s.charAccepted)},
+            {"numCharRejected", sizeOf(s.charRejected)},
+            {"numRawTouchingBorder", s.numRawTouchingBorder},
+            {"numRawOutsideBand", s.numRawOutsideBand},
+            {"numUnmatchedSmallArea", s.numUnmatchedSmallArea},
+            {"numUnmatchedNarrow", s.numUnmatchedNarrow},
+            {"numUnmatchedLow", s.numUnmatchedLow},
+            {"numCroppedTall", s.numCroppedTall},
+            {"positionStats", allElementsJson(s.positionStats)},
+            {"elementStats", allElementsJson(s.elementStats)}};
+}
+
+nlohmann::ordered_json reportJson(const ImageReport& report, const nlohmann::ordered_json& params)
+{
+    nlohmann::ordered_json paragraphs = nlohmann::ordered_json::array();
+    for (const ParagraphReport& p : report.paragraphs) {
+        nlohmann::ordered_json lines = nlohmann::ordered_json::array();
+        for (const LineReport& line : p.lines) {
+            nlohmann::ordered_json positions = nlohmann::ordered_json::array();
+            for (const PositionReport& pos : line.positions) {
+                positions.push_back({{"isSpace", pos.isSpace},
+                                     {"spaceScore", round3(pos.spaceScore)},
+                                     {"area", pos.area},
+                                     {"markRect", quadJson(pos.mark)},
+                                     {"cellRect", quadJson(pos.cell)}});
+            }
+            lines.push_back({{"found", line.found},
+                             {"lineAngle", round3(line.lineAngle)},
+                             {"skewAngle", round3(line.skewAngle)},
+                             {"polarity", line.polarity},
+                             {"lineHeight", round3(line.lineHeight)},
+                             {"threshold", line.hasThreshold ? nlohmann::ordered_json(line.threshold) : nlohmann::ordered_json(nullptr)},
+                             {"positions", positions},
+                             {"stats", line.stats}});
+        }
+        nlohmann::ordered_json paragraph = {{"index", p.index}, {"rect", quadJson(p.rect)}, {"lines", lines}};
+        if (p.failure) {
+            paragraph["error"] = failureJson(*p.failure);
+        }
+        paragraphs.push_back(paragraph);
+    }
+    nlohmann::ordered_json out = {{"image", report.name},     {"width", report.width},
+                          {"height", report.height},  {"params", params},
+                          {"paragraphs", paragraphs}, {"elapsedMs", round3(report.elapsedMs)}};
+    if (report.failure) {
+        out["error"] = failureJson(*report.failure);
+    }
+    return out;
+}
+
+void printTable(std::ostream& out, const ImageReport& report)
+{
+    out << report.name;
+    if (report.width > 0) {
+        out << ": " << report.width << "x" << report.height << " " << report.bits << "-bit, "
+            << report.paragraphs.size() << (report.paragraphs.size() == 1 ? " paragraph, " : " paragraphs, ")
+            << fixed(report.elapsedMs, 1) << " ms in the library";
+    }
+    out << "\n";
+    if (report.failure && report.failure->paragraph < 0 && report.paragraphs.empty()) {
+        out << "  FAILED " << report.failure->name << ": " << report.failure->message
+            << (report.failure->detail.empty() ? "" : " (" + report.failure->detail + ")") << "\n";
+        return;
+    }
+    for (const ParagraphReport& p : report.paragraphs) {
+        out << "  paragraph " << p.index << ": search rectangle " << quadText(p.rect) << "\n";
+        if (p.failure) {
+            out << "    FAILED " << p.failure->name << ": " << p.failure->message
+                << (p.failure->detail.empty() ? "" : " (" + p.failure->detail + ")") << "\n";
+            continue;
+        }
+        if (p.lineFound) {
+            out << "    line rectangle " << quadText(p.lineRect) << "\n";
+        }
+        for (size_t j = 0; j < p.lines.size(); ++j) {
+            const LineReport& line = p.lines[j];
+            out << "    line " << j << ": ";
+            if (!line.found) {
+                out << "not found\n";
+                continue;
+            }
+            size_t spaces = 0;
+            for (const PositionReport& pos : line.positions) {
+                spaces += pos.isSpace ? 1 : 0;
+            }
+            out << "angle " << fixed(line.lineAngle, 2) << " deg, skew " << fixed(line.skewAngle, 2) << " deg, polarity "
+                << line.polarity << " (" << polarityText(line.polarity) << "), height " << fixed(line.lineHeight, 1)
+                << " px, threshold " << (line.hasThreshold ? std::to_string(line.threshold) : std::string("-")) << ", "
+                << line.positions.size() << " positions (" << spaces << (spaces == 1 ? " space)\n" : " spaces)\n");
+            if (line.positions.empty()) {
+                continue;
+            }
+            out << "       #  kind    mark centre      mark w x h     cell centre      cell w x h     area  space\n";
+            for (size_t k = 0; k < line.positions.size(); ++k) {
+                const PositionReport& pos = line.positions[k];
+                const Box m = boxOf(pos.mark), c = boxOf(pos.cell);
+                char row[256];
+                if (pos.isSpace) {
+                    std::snprintf(row, sizeof row, "    %4zu  space   %-16s %-14s %7.1f,%6.1f  %5.1f x %5.1f  %6s  %5.3f\n", k, "", "",
+                                  c.cx, c.cy, c.w, c.h, "", pos.spaceScore);
+                } else {
+                    std::snprintf(row, sizeof row,
+                                  "    %4zu  mark  %7.1f,%6.1f  %5.1f x %5.1f  %7.1f,%6.1f  %5.1f x %5.1f  %6d  %5.3f\n", k,
+                                  m.cx, m.cy, m.w, m.h, c.cx, c.cy, c.w, c.h, pos.area, pos.spaceScore);
+                }
+                out << row;
+            }
+        }
+    }
+}
+
+std::string failureLine(const std::string& image, const Failure& failure)
+{
+    std::string line = image;
+    if (failure.paragraph >= 0) {
+        line += ", paragraph " + std::to_string(failure.paragraph);
+    }
+    line += ": " + failure.name + ": " + failure.message;
+    if (!failure.detail.empty()) {
+        line += " (" + failure.detail + ")";
+    }
+    return line;
+}
+
+} // namespace kocseg

@@ -1,0 +1,282 @@
+// params_json.cpp: the field table and its conversions.
+#include "params_json.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <sstream>
+#include <type_traits>
+
+namespace kocseg {
+
+namespace {
+
+using Params = koc_charSegmentRunParams;
+
+template <class T>
+constexpr FieldKind kindOf()
+{
+    if constexpr (std::is_same_v<T, uint32_t>) {
+        return FieldKind::Unsigned32;
+    } else if constexpr (std::is_same_v<T, int32_t>) {
+        return FieldKind::Signed32;
+    } else {
+        static_assert(std::is_same_v<T, double>, "run parameters hold uint32_t, int32_t and double fields only");
+        return FieldKind::Double;
+    }
+}
+
+#define KOCSEG_TOP(f) \
+    ParamField{#f, nullptr, kindOf<decltype(Params::f)>(), [](Params& p) -> void* { return &p.f; }}
+#define KOCSEG_CELL(f)                                                        \
+    ParamField{#f, "cellRectParams", kindOf<decltype(koc_cellRectGenerationParams::f)>(), \
+               [](Params& p) -> void* { return &p.cellRectParams.f; }}
+#define KOCSEG_SPACE(f)                                                    \
+    ParamField{#f, "spaceParams", kindOf<decltype(koc_charSegmentSpaceParams::f)>(), \
+               [](Params& p) -> void* { return &p.spaceParams.f; }}
+
+double readField(const koc_charSegmentRunParams& params, const ParamField& field)
+{
+    void* slot = field.slot(const_cast<Params&>(params));
+    switch (field.kind) {
+    case FieldKind::Unsigned32:
+        return *static_cast<uint32_t*>(slot);
+    case FieldKind::Signed32:
+        return *static_cast<int32_t*>(slot);
+    case FieldKind::Double:
+        break;
+    }
+    return *static_cast<double*>(slot);
+}
+
+nlohmann::ordered_json fieldJson(const koc_charSegmentRunParams& params, const ParamField& field)
+{
+    const double v = readField(params, field);
+    switch (field.kind) {
+    case FieldKind::Unsigned32:
+        return static_cast<uint32_t>(v);
+    case FieldKind::Signed32:
+        return static_cast<int32_t>(v);
+    case FieldKind::Double:
+        break;
+    }
+    return v;
+}
+
+const ParamField* findField(const std::string& name)
+{
+    for (const ParamField& f : paramFields()) {
+        if (name == f.name) {
+            return &f;
+        }
+    }
+    return nullptr;
+}
+
+bool applyJsonValue(const nlohmann::ordered_json& value, koc_charSegmentRunParams& params, const ParamField& field,
+                    std::string& error)
+{
+    double v = 0.0;
+    if (value.is_boolean() && field.kind != FieldKind::Double) {
+        v = value.get<bool>() ? 1.0 : 0.0;
+    } else if (value.is_number()) {
+        v = value.get<double>();
+    } else {
+        error = std::string(field.name) + ": expected a number, got " + value.dump();
+        return false;
+    }
+    return setParamField(params, field, v, error);
+}
+
+std::string formatValue(double v)
+{
+    std::ostringstream s;
+    s << v;
+    return s.str();
+}
+
+} // namespace
+
+const std::vector<ParamField>& paramFields()
+{
+    static const std::vector<ParamField> fields = {
+        KOCSEG_TOP(polarity),
+        KOCSEG_TOP(useGradientMethod),
+        KOCSEG_TOP(maxLineAngle),
+        KOCSEG_TOP(maxSkewAngle),
+        KOCSEG_TOP(normalizationMode),
+        KOCSEG_TOP(enableBackgroundSuppression),
+        KOCSEG_TOP(thresholdFraction),
+        KOCSEG_TOP(useLineMaskTest),
+        KOCSEG_TOP(blobSizeLimit),
+        KOCSEG_TOP(textHeightScale),
+        KOCSEG_TOP(minCharArea),
+        KOCSEG_TOP(minCharWidth),
+        KOCSEG_TOP(minCharHeight),
+        KOCSEG_TOP(minLineOverlap),
+        KOCSEG_TOP(lineBandMargin),
+        KOCSEG_TOP(gapMode),
+        KOCSEG_TOP(refinementFraction),
+        KOCSEG_TOP(minCharGap),
+        KOCSEG_TOP(maxInnerGap),
+        KOCSEG_TOP(limitCharHeight),
+        KOCSEG_TOP(maxCharHeight),
+        KOCSEG_TOP(limitCharWidth),
+        KOCSEG_TOP(maxCharWidth),
+        KOCSEG_TOP(limitAspect),
+        KOCSEG_TOP(minAspectRatio),
+        KOCSEG_TOP(refinementMode),
+        KOCSEG_TOP(segmentationMethod),
+        KOCSEG_CELL(cellRectMode),
+        KOCSEG_CELL(cellRectMinMargin),
+        KOCSEG_CELL(cellRectMaxMargin),
+        KOCSEG_TOP(pitchMeasure),
+        KOCSEG_TOP(regularitySource),
+        KOCSEG_TOP(minPitch),
+        KOCSEG_SPACE(spaceInsertionMode),
+        KOCSEG_SPACE(scoreSpaces),
+        KOCSEG_SPACE(minSpaceWidth),
+        KOCSEG_SPACE(maxSpaceWidth),
+        KOCSEG_TOP(numLines),
+        KOCSEG_TOP(skipLineStats),
+    };
+    return fields;
+}
+
+nlohmann::ordered_json paramsToJson(const koc_charSegmentRunParams& params)
+{
+    nlohmann::ordered_json out = nlohmann::ordered_json::object();
+    for (const ParamField& f : paramFields()) {
+        if (f.group == nullptr) {
+            out[f.name] = fieldJson(params, f);
+        } else {
+            out[f.group][f.name] = fieldJson(params, f);
+        }
+    }
+    return out;
+}
+
+bool setParamField(koc_charSegmentRunParams& params, const ParamField& field, double value, std::string& error)
+{
+    void* slot = field.slot(params);
+    if (field.kind == FieldKind::Double) {
+        *static_cast<double*>(slot) = value;
+        return true;
+    }
+    const bool isUnsigned = field.kind == FieldKind::Unsigned32;
+    const double low = isUnsigned ? 0.0 : static_cast<double>(std::numeric_limits<int32_t>::min());
+    const double high = isUnsigned ? static_cast<double>(std::numeric_limits<uint32_t>::max())
+                                   : static_cast<double>(std::numeric_limits<int32_t>::max());
+    if (!(value >= low && value <= high) || std::floor(value) != value) {
+        error = std::string(field.name) + ": " + formatValue(value) + " is not " +
+                (isUnsigned ? "a whole number in 0..4294967295" : "a whole number in -2147483648..2147483647");
+        return false;
+    }
+    if (isUnsigned) {
+        *static_cast<uint32_t*>(slot) = static_cast<uint32_t>(value);
+    } else {
+        *static_cast<int32_t*>(slot) = static_cast<int32_t>(value);
+    }
+    return true;
+}
+
+bool applyParamsJson(const nlohmann::ordered_json& json, koc_charSegmentRunParams& params, std::string& error)
+{
+    if (!json.is_object()) {
+        error = "the parameters must be a JSON object";
+        return false;
+    }
+    for (const auto& [key, value] : json.items()) {
+        if (key == "cellRectParams" || key == "spaceParams") {
+            if (!value.is_object()) {
+                error = key + ": expected an object";
+                return false;
+            }
+            for (const auto& [inner, innerValue] : value.items()) {
+                const ParamField* f = findField(inner);
+                if (f == nullptr || f->group == nullptr || key != f->group) {
+                    error = key + "." + inner + ": no such field";
+                    return false;
+                }
+                if (!applyJsonValue(innerValue, params, *f, error)) {
+                    return false;
+                }
+            }
+            continue;
+        }
+        const ParamField* f = findField(key);
+        if (f == nullptr) {
+            error = key + ": no such field";
+            return false;
+        }
+        if (!applyJsonValue(value, params, *f, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string fieldsOfCode(int32_t code, const koc_charSegmentRunParams& params)
+{
+    struct CodeFields {
+        int32_t code;
+        const char* fields[2];
+    };
+    static const CodeFields table[] = {
+        {KOC_E_NUM_LINES, {"numLines", nullptr}},
+        {KOC_E_POLARITY, {"polarity", nullptr}},
+        {KOC_E_MAX_LINE_ANGLE, {"maxLineAngle", nullptr}},
+        {KOC_E_MAX_SKEW_ANGLE, {"maxSkewAngle", nullptr}},
+        {KOC_E_NORMALIZATION_MODE, {"normalizationMode", nullptr}},
+        {KOC_E_THRESHOLD_FRACTION, {"thresholdFraction", nullptr}},
+        {KOC_E_MIN_LINE_OVERLAP, {"minLineOverlap", nullptr}},
+        {KOC_E_LINE_BAND_MARGIN, {"lineBandMargin", nullptr}},
+        {KOC_E_BLOB_SIZE_LIMIT, {"blobSizeLimit", nullptr}},
+        {KOC_E_REFINEMENT_FRACTION, {"refinementFraction", nullptr}},
+        {KOC_E_TEXT_HEIGHT_SCALE, {"textHeightScale", nullptr}},
+        {KOC_E_MIN_CHAR_AREA, {"minCharArea", nullptr}},
+        {KOC_E_MIN_CHAR_WIDTH, {"minCharWidth", nullptr}},
+        {KOC_E_MAX_CHAR_WIDTH, {"maxCharWidth", nullptr}},
+        {KOC_E_CHAR_WIDTH_ORDER, {"minCharWidth", "maxCharWidth"}},
+        {KOC_E_MIN_CHAR_HEIGHT, {"minCharHeight", nullptr}},
+        {KOC_E_MAX_CHAR_HEIGHT, {"maxCharHeight", nullptr}},
+        {KOC_E_CHAR_HEIGHT_ORDER, {"minCharHeight", "maxCharHeight"}},
+        {KOC_E_GAP_MODE, {"gapMode", nullptr}},
+        {KOC_E_MAX_INNER_GAP, {"maxInnerGap", nullptr}},
+        {KOC_E_MIN_ASPECT_RATIO, {"minAspectRatio", nullptr}},
+        {KOC_E_REFINEMENT_MODE, {"refinementMode", nullptr}},
+        {KOC_E_MIN_CHAR_GAP, {"minCharGap", nullptr}},
+        {KOC_E_SEGMENTATION_METHOD, {"segmentationMethod", nullptr}},
+        {KOC_E_PITCH_MEASURE, {"pitchMeasure", nullptr}},
+        {KOC_E_REGULARITY_SOURCE, {"regularitySource", nullptr}},
+        {KOC_E_MIN_PITCH, {"minPitch", nullptr}},
+        {KOC_E_USE_GRADIENT_METHOD, {"useGradientMethod", nullptr}},
+        {KOC_E_NEEDS_GRADIENT_METHOD, {"useGradientMethod", nullptr}},
+        {KOC_E_SPACE_INSERTION_MODE, {"spaceInsertionMode", nullptr}},
+        {KOC_E_SCORE_SPACES, {"scoreSpaces", nullptr}},
+        {KOC_E_MIN_SPACE_WIDTH, {"minSpaceWidth", nullptr}},
+        {KOC_E_MAX_SPACE_WIDTH, {"maxSpaceWidth", nullptr}},
+        {KOC_E_SPACE_WIDTH_ORDER, {"minSpaceWidth", "maxSpaceWidth"}},
+        {KOC_E_CELL_RECT_MODE, {"cellRectMode", nullptr}},
+        {KOC_E_CELL_RECT_MIN_MARGIN, {"cellRectMinMargin", nullptr}},
+        {KOC_E_CELL_RECT_MAX_MARGIN, {"cellRectMaxMargin", nullptr}},
+        {KOC_E_CELL_RECT_MARGIN_ORDER, {"cellRectMinMargin", "cellRectMaxMargin"}},
+    };
+    for (const CodeFields& entry : table) {
+        if (entry.code != code) {
+            continue;
+        }
+        std::string out;
+        for (const char* name : entry.fields) {
+            if (name == nullptr) {
+                continue;
+            }
+            const ParamField* f = findField(name);
+            out += (out.empty() ? "" : ", ") + std::string(name) + " = " + formatValue(readField(params, *f));
+        }
+        return out;
+    }
+    return {};
+}
+
+} // namespace kocseg

@@ -1,0 +1,45 @@
+// params_json.hpp: the run-parameter record as a table of named fields, so
+// that command-line flags, JSON files and printed parameters all use the
+// record's own field names.
+#pragma once
+
+#include <koc/koc.h>
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+namespace kocseg {
+
+enum class FieldKind { Unsigned32, Signed32, Double };
+
+struct ParamField {
+    const char* name;  // the record's field name, also the flag and JSON key
+    const char* group; // nullptr for a top-level field, else "cellRectParams" or "spaceParams"
+    FieldKind kind;
+    void* (*slot)(koc_charSegmentRunParams& params);
+};
+
+// Every field, nested ones included, in declaration order.
+const std::vector<ParamField>& paramFields();
+
+// The record as JSON: top-level fields by name, the nested records as
+// objects under their own field names.
+nlohmann::ordered_json paramsToJson(const koc_charSegmentRunParams& params);
+
+// Stores one value (a flag's) into the field; false with a message when it
+// does not fit the field's type (a negative value for an unsigned field, a
+// fraction for an integer field, ...). Range rules are the library's job.
+bool setParamField(koc_charSegmentRunParams& params, const ParamField& field, double value, std::string& error);
+
+// Applies a JSON object shaped like paramsToJson's output; a nested field may
+// also be given at the top level. Unknown names and values of the wrong type
+// are errors (false with a message).
+bool applyParamsJson(const nlohmann::ordered_json& json, koc_charSegmentRunParams& params, std::string& error);
+
+// The field or fields a validate code is about ("maxLineAngle",
+// "minCharWidth, maxCharWidth"), each with its value; empty for other codes.
+std::string fieldsOfCode(int32_t code, const koc_charSegmentRunParams& params);
+
+} // namespace kocseg

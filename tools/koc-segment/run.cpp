@@ -1,0 +1,302 @@
+// run.cpp: per paragraph, line extraction then segmentation (the two steps
+// of the library's paragraph flow, called one by one so that the
+// extraction's line height and line rectangle can be reported), then the
+// report, the line images and the overlay.
+#include "run.hpp"
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <utility>
+
+#include "output.hpp"
+#include "overlay.hpp"
+#include "params_json.hpp"
+
+namespace kocseg {
+
+namespace {
+
+// Owners of the library records used here; construct failures surface as
+// the code of the first call that needs the record.
+template <class T, int32_t (*Construct)(T*), int32_t (*Destruct)(T*)>
+struct Owned {
+    T value;
+    int32_t status;
+    Owned() : value{}, status(Construct(&value)) {}
+    ~Owned()
+    {
+        if (status >= 0) {
+            Destruct(&value);
+        }
+    }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+};
+
+using ImageHandle = Owned<kimg_image, kimg_image_construct, kimg_image_destruct>;
+using RangeHandle = Owned<k3img_rangeImage16, k3img_rangeImage16_construct, k3img_rangeImage16_destruct>;
+using LineExtraction = Owned<koc_lineExtractResult, koc_lineExtractResult_construct, koc_lineExtractResult_destruct>;
+using ParagraphResult =
+    Owned<koc_charSegmentParagraphResult, koc_charSegmentParagraphResult_construct, koc_charSegmentParagraphResult_destruct>;
+
+int32_t toLibraryImage(const GreyImage& grey, kimg_image& image)
+{
+    int32_t rc = kimg_image_assignNew(&image, grey.bits == 16 ? KIMG_DEPTH_16 : KIMG_DEPTH_8, grey.width, grey.height);
+    if (rc < 0) {
+        return rc;
+    }
+    kimg_window w;
+    if ((rc = kimg_window_init(&w, &image)) < 0) {
+        return rc;
+    }
+    for (int32_t y = 0; y < grey.height; ++y) {
+        for (int32_t x = 0; x < grey.width; ++x) {
+            const intptr_t at = y * w.pitch + x;
+            if (grey.bits == 16) {
+                static_cast<uint16_t*>(w.pixels)[at] = grey.at(x, y);
+            } else {
+                static_cast<uint8_t*>(w.pixels)[at] = static_cast<uint8_t>(grey.at(x, y));
+            }
+        }
+    }
+    return 0;
+}
+
+kmath_shapeAffineRectPoints pointsOf(const kmath_shapeAffineRect& rect)
+{
+    kmath_shapeAffineRectPoints p{};
+    kmath_shapeAffineRect_getPoints(&rect, &p);
+    return p;
+}
+
+double signedDegrees(double degrees)
+{
+    double out = degrees;
+    kmath_degree_signedNorm(degrees, &out);
+    return out;
+}
+
+// Writes an 8-bit view of a line image (16-bit values shifted down,
+// binary images spread to 0 and 255).
+bool writeLineImage(const kimg_imageConst& image, bool binary, const std::string& path, std::string& error)
+{
+    kimg_windowConst w;
+    if (kimg_windowConst_init(&w, &image) < 0 || w.width <= 0 || w.height <= 0) {
+        return true; // nothing to write
+    }
+    std::vector<uint8_t> pixels(static_cast<size_t>(w.width) * static_cast<size_t>(w.height));
+    for (int32_t y = 0; y < w.height; ++y) {
+        for (int32_t x = 0; x < w.width; ++x) {
+            const intptr_t at = y * w.pitch + x;
+            uint32_t v = w.depth == KIMG_DEPTH_16 ? static_cast<const uint16_t*>(w.pixels)[at] >> 8u
+                                                  : static_cast<const uint8_t*>(w.pixels)[at];
+            if (binary) {
+                v = v != 0 ? 255 : 0;
+            }
+            pixels[static_cast<size_t>(y) * static_cast<size_t>(w.width) + static_cast<size_t>(x)] = static_cast<uint8_t>(v);
+        }
+    }
+    return writePngGrey8(path, w.width, w.height, pixels, error);
+}
+
+bool dumpLineImages(koc_charSegmentLineResult& line, const std::string& base, std::string& error)
+{
+    ImageHandle view;
+    if (koc_charSegmentLineResult_getRectifiedLineImage(&line, &view.value) >= 0 &&
+        !writeLineImage(view.value, false, base + "-rectified.png", error)) {
+        return false;
+    }
+    int32_t has = 0;
+    if (koc_charSegmentLineResult_getHasNormalizedRectifiedLineImage(&line, &has) >= 0 && has != 0 &&
+        koc_charSegmentLineResult_getNormalizedRectifiedLineImage(&line, &view.value) >= 0 &&
+        !writeLineImage(view.value, false, base + "-normalized.png", error)) {
+        return false;
+    }
+    has = 0;
+    if (koc_charSegmentLineResult_getHasBinarizedRectifiedLineImage(&line, &has) >= 0 && has != 0 &&
+        koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&line, &view.value) >= 0 &&
+        !writeLineImage(view.value, true, base + "-binarized.png", error)) {
+        return false;
+    }
+    return true;
+}
+
+LineReport lineReport(const koc_charSegmentLineResult& line, double lineHeight)
+{
+    LineReport out;
+    out.found = line.isFound != 0;
+    out.lineAngle = signedDegrees(line.lineAngle);
+    out.skewAngle = signedDegrees(line.skewAngle);
+    out.polarity = line.polarity;
+    out.lineHeight = lineHeight;
+    out.hasThreshold = line.hasBinarizationThreshold != 0;
+    out.threshold = line.binarizationThreshold;
+    const koc_charSegmentPositionResult* positions = nullptr;
+    int32_t count = 0;
+    if (kstd_vector_koc_charSegmentPositionResult_getBeginSizeConst(&line.positionResults, &positions, &count) >= 0) {
+        for (int32_t i = 0; i < count; ++i) {
+            const koc_charSegmentPositionResult& p = positions[i];
+            PositionReport pos;
+            pos.isSpace = p.isSpace != 0;
+            pos.spaceScore = p.spaceScore / 65536.0;
+            pos.area = p.area;
+            pos.mark = pointsOf(p.markRect);
+            pos.cell = pointsOf(p.cellRect);
+            out.positions.push_back(pos);
+        }
+    }
+    out.stats = lineStatsJson(line.stats);
+    return out;
+}
+
+// Extraction and segmentation of paragraph index; the report's lines and
+// line rectangle are filled as far as the library got.
+int32_t runParagraph(const RunRequest& request, const kimg_image* image8, const kimg_image* image16,
+                     const k3img_rangeImage16* range, const kmath_shapeAffineRect& rect, ParagraphReport& out,
+                     double& elapsedMs, const std::string& dumpBase, std::string& dumpError)
+{
+    LineExtraction extraction;
+    ParagraphResult result;
+    if (extraction.status < 0) {
+        return extraction.status;
+    }
+    if (result.status < 0) {
+        return result.status;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    int32_t rc = koc_extractLineAndNormalize_(image8, image16, range, &rect, &request.params, &extraction.value);
+    if (rc >= 0) {
+        out.lineFound = extraction.value.isLineFound != 0;
+        if (out.lineFound) {
+            out.lineRect = pointsOf(extraction.value.lineRect);
+        }
+        rc = koc_segmentCharactersOnly_(&extraction.value, &request.params, &result.value);
+    }
+    elapsedMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    if (rc < 0) {
+        return rc;
+    }
+    koc_charSegmentLineResult* lines = nullptr;
+    int32_t count = 0;
+    if ((rc = kstd_vector_koc_charSegmentLineResult_getBeginSize(&result.value.lineResults, &lines, &count)) < 0) {
+        return rc;
+    }
+    for (int32_t j = 0; j < count; ++j) {
+        out.lines.push_back(lineReport(lines[j], extraction.value.lineHeight));
+        if (!dumpBase.empty() && lines[j].isFound != 0 && dumpError.empty()) {
+            std::string error;
+            if (!dumpLineImages(lines[j], dumpBase + "-l" + std::to_string(j), error)) {
+                dumpError = error;
+            }
+        }
+    }
+    return 0;
+}
+
+void fail(ImageReport& report, Failure failure)
+{
+    if (!report.failure) {
+        report.failure = std::move(failure);
+    }
+}
+
+Failure fileFailure(const std::string& name, const std::string& detail)
+{
+    Failure f;
+    f.name = name;
+    f.message = detail;
+    return f;
+}
+
+} // namespace
+
+Failure libraryFailure(int32_t code, std::string detail, int32_t paragraph)
+{
+    Failure f;
+    f.code = code;
+    f.name = koc_resultName(code);
+    f.message = koc_resultMessage(code);
+    f.detail = std::move(detail);
+    f.paragraph = paragraph;
+    return f;
+}
+
+void runImage(const RunRequest& request, const GreyImage& grey, ImageReport& report)
+{
+    report.width = grey.width;
+    report.height = grey.height;
+    report.bits = grey.bits;
+    ImageHandle image;
+    ImageHandle maskImage;
+    RangeHandle range;
+    int32_t rc = image.status < 0 ? image.status : toLibraryImage(grey, image.value);
+    if (rc < 0) {
+        fail(report, libraryFailure(rc, "preparing the image"));
+        return;
+    }
+    const kimg_image* image8 = report.bits == 8 ? &image.value : nullptr;
+    const kimg_image* image16 = report.bits == 16 ? &image.value : nullptr;
+    const k3img_rangeImage16* rangeImage = nullptr;
+    if (request.mask != nullptr) {
+        rc = maskImage.status < 0 ? maskImage.status : toLibraryImage(*request.mask, maskImage.value);
+        if (rc >= 0) {
+            rc = range.status < 0 ? range.status : k3img_rangeImage16_init(&range.value, &image.value, &maskImage.value);
+        }
+        if (rc < 0) {
+            fail(report, libraryFailure(rc, "range image from a " + std::to_string(report.bits) + "-bit " +
+                                                std::to_string(report.width) + "x" + std::to_string(report.height) +
+                                                " image and a " + std::to_string(request.mask->bits) + "-bit " +
+                                                std::to_string(request.mask->width) + "x" +
+                                                std::to_string(request.mask->height) + " mask"));
+            return;
+        }
+        rangeImage = &range.value;
+        image8 = image16 = nullptr;
+    }
+
+    std::vector<kmath_shapeAffineRect> rects = request.rects;
+    if (rects.empty()) {
+        kmath_shapeAffineRect whole;
+        const kmath_vect po{0.0, 0.0}, px{static_cast<double>(report.width), 0.0},
+            py{0.0, static_cast<double>(report.height)};
+        kmath_shapeAffineRect_initPoints(&whole, &po, &px, &py);
+        rects.push_back(whole);
+    }
+    std::string dumpError;
+    if (!request.dumpDir.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(request.dumpDir, ec);
+        if (ec) {
+            dumpError = request.dumpDir + ": " + ec.message();
+        }
+    }
+    for (size_t i = 0; i < rects.size(); ++i) {
+        ParagraphReport paragraph;
+        paragraph.index = static_cast<int32_t>(i);
+        paragraph.rect = pointsOf(rects[i]);
+        const std::string dumpBase = request.dumpDir.empty()
+                                         ? std::string()
+                                         : (std::filesystem::path(request.dumpDir) /
+                                            (request.dumpStem + "-p" + std::to_string(i)))
+                                               .string();
+        rc = runParagraph(request, image8, image16, rangeImage, rects[i], paragraph, report.elapsedMs, dumpBase,
+                          dumpError);
+        if (rc < 0) {
+            paragraph.failure = libraryFailure(rc, fieldsOfCode(rc, request.params), paragraph.index);
+            fail(report, *paragraph.failure);
+        }
+        report.paragraphs.push_back(std::move(paragraph));
+    }
+    if (!dumpError.empty()) {
+        fail(report, fileFailure("WRITE_FAILED", dumpError));
+    }
+    if (!request.overlayPath.empty()) {
+        std::string error;
+        if (!writePngRgb(request.overlayPath, renderOverlay(report, grey, request.overlayScale), error)) {
+            fail(report, fileFailure("WRITE_FAILED", error));
+        }
+    }
+}
+
+} // namespace kocseg

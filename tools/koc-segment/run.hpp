@@ -1,0 +1,84 @@
+// run.hpp: one image through the library, paragraph by paragraph, into a
+// plain report that owns no library records.
+#pragma once
+
+#include <koc/koc.h>
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "image_io.hpp"
+
+namespace kocseg {
+
+// A failure: a library result code (code != 0: name and message are
+// koc_resultName and koc_resultMessage), or one of the tool's own
+// (code == 0: a file that cannot be read or written).
+struct Failure {
+    int32_t code = 0;
+    std::string name;
+    std::string message;
+    std::string detail;  // the field, file or stage concerned
+    int32_t paragraph = -1; // -1: not about one paragraph
+};
+
+Failure libraryFailure(int32_t code, std::string detail, int32_t paragraph = -1);
+
+struct PositionReport {
+    bool isSpace = false;
+    double spaceScore = 0.0; // the 16.16 score / 65536
+    int32_t area = 0;
+    kmath_shapeAffineRectPoints mark{};
+    kmath_shapeAffineRectPoints cell{};
+};
+
+struct LineReport {
+    bool found = false;
+    double lineAngle = 0.0; // signed degrees in (-180, 180]
+    double skewAngle = 0.0;
+    uint32_t polarity = 4;
+    double lineHeight = -1.0;
+    bool hasThreshold = false;
+    uint32_t threshold = 0;
+    std::vector<PositionReport> positions;
+    nlohmann::ordered_json stats = nlohmann::ordered_json::object();
+};
+
+struct ParagraphReport {
+    int32_t index = 0;
+    kmath_shapeAffineRectPoints rect{};
+    bool lineFound = false;
+    kmath_shapeAffineRectPoints lineRect{};
+    std::vector<LineReport> lines;
+    std::optional<Failure> failure;
+};
+
+struct ImageReport {
+    std::string name; // the path, or "(embedded sample)"
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t bits = 0;
+    std::vector<ParagraphReport> paragraphs;
+    std::optional<Failure> failure; // the first failure of the image
+    double elapsedMs = 0.0;         // time spent in the library
+};
+
+// What the command line asked for, shared read-only by all workers.
+struct RunRequest {
+    koc_charSegmentRunParams params{};
+    std::vector<kmath_shapeAffineRect> rects; // empty: the whole image
+    const GreyImage* mask = nullptr;         // --range-mask, loaded once
+    std::string overlayPath;                 // per image, already made unique
+    int32_t overlayScale = 0;                // 0: automatic
+    std::string dumpDir;
+    std::string dumpStem;                    // per image
+};
+
+// Segments one image (already read) into report; report.failure is set when
+// a paragraph or a written file failed. Never throws for bad input.
+void runImage(const RunRequest& request, const GreyImage& image, ImageReport& report);
+
+} // namespace kocseg
