@@ -8,6 +8,7 @@
 #ifndef KOC_HYPOTHESES_H
 #define KOC_HYPOTHESES_H
 
+#include "koc/kimg.h"
 #include "koc/koc_stats.h"
 
 KOC_EXTERN_C_BEGIN
@@ -66,6 +67,34 @@ KOC_DECLARE_LIFECYCLE(koc_charHypothesisTreeNode_)
 KOC_DECLARE_LIFECYCLE(koc_charHypothesisTree)
 KOC_API int32_t koc_charHypothesisTree_getFragmentInfos(koc_charHypothesisTree* tree, kstd_vector_koc_charSegmentElementInfo** infos) KOC_NOEXCEPT;
 KOC_API int32_t koc_charHypothesisTree_getFragmentSets(koc_charHypothesisTree* tree, kstd_vector_koc_charFragmentSet** sets) KOC_NOEXCEPT;
+
+/* ---- building and walking the tree ---- */
+
+/* Fills order with one inner vector per level: a permutation of that
+ * level's node indices, the order in which the walk tries them. */
+typedef int32_t (*koc_charHypothesisTreeOrderFn)(const koc_charHypothesisTree* tree, void* context,
+                                                 kstd_vector_vector32s* order);
+/* Called for every path prefix from level 0: path[0 .. pathLength-1] are
+ * fragment-set indices (-1: a fragment left out); isComplete is 1 when the
+ * prefix ends the line. Set *prune to skip everything below the prefix,
+ * *stop to end the walk; a negative return ends the walk with that code. */
+typedef int32_t (*koc_charHypothesisTreeVisitFn)(const koc_charHypothesisTree* tree, const int32_t* path,
+                                                 int32_t pathLength, int32_t isComplete, void* context,
+                                                 int32_t* prune, int32_t* stop);
+
+/* Builds the fragment sets and one level per fragment from the fragments
+ * (left to right) and the run parameters' size, gap and aspect limits.
+ * image is accepted for future use and not read. KOC_E_GAP_MODE for a
+ * gapMode other than 1, 2 or 4. */
+KOC_API int32_t koc_charHypothesisTree_generateHypotheses(koc_charHypothesisTree* tree,
+                                                          const kstd_vector_koc_charSegmentElementInfo* fragmentInfos,
+                                                          const koc_charSegmentRunParams* runParams,
+                                                          const kimg_imageConst* image) KOC_NOEXCEPT;
+/* Depth-first walk over the tree's paths, at most 1000 complete ones, with
+ * O(levels) state. order may be null (nodes in stored order). */
+KOC_API int32_t koc_charHypothesisTree_walk(const koc_charHypothesisTree* tree, koc_charHypothesisTreeVisitFn visit,
+                                            void* visitContext, koc_charHypothesisTreeOrderFn order,
+                                            void* orderContext) KOC_NOEXCEPT;
 
 /* ---- line working data (opaque) ---- */
 typedef struct koc_charSegmentLineResultData_ koc_charSegmentLineResultData_;

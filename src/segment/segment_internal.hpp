@@ -42,6 +42,15 @@ int32_t buildElementsFromBlobs(const services::BlobResultSet* blobs, const kimg_
 int32_t groupElementsSingleLine(const koc_charSegmentRunParams* params, const services::BlobResultSet* blobs,
                                 koc_charSegmentLineResult* lines, kstd_vector32s* elementCountPerLine) noexcept;
 
+// ---- refinement (refine.cpp) ----
+
+// From the line's first count raw elements to its tree elements: broken
+// characters merged, over-tall elements cropped and re-segmented, wide ones
+// cut apart; left to right.
+int32_t refineLineElements(LineData* data, const koc_charSegmentElementInfo* elements, int32_t count,
+                           const kimg_image* workingImage, const koc_charSegmentRunParams* params,
+                           Elements* treeElements) noexcept;
+
 // ---- character windows (char_windows.cpp) ----
 
 int32_t prepareLineContext(LineData* data, const kimg_image* sourceImage, int32_t shareSourceImage,
