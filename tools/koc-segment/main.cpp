@@ -18,6 +18,7 @@
 #include <new>
 #include <numbers>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 #include "image_io.hpp"
@@ -271,13 +272,13 @@ int main(int argc, char** argv)
             report.name = useSample ? kSampleName : imagePaths[k];
             try {
                 if (!maskError.empty()) {
-                    report.failure = Failure{0, "BAD_MASK_FILE", maskError, "", -1};
+                    report.failures.push_back(Failure{0, "BAD_MASK_FILE", maskError, "", -1});
                     continue;
                 }
                 GreyImage image;
                 std::string error;
                 if (!useSample && !readImageFile(imagePaths[k], image, error)) {
-                    report.failure = Failure{0, "BAD_IMAGE_FILE", error, "", -1};
+                    report.failures.push_back(Failure{0, "BAD_IMAGE_FILE", error, "", -1});
                     continue;
                 }
                 RunRequest mine = request; // plain copy: the record owns nothing
@@ -287,16 +288,20 @@ int main(int argc, char** argv)
                 mine.dumpStem = stems[k];
                 runImage(mine, useSample ? sample : image, report);
             } catch (const std::bad_alloc&) {
-                report.failure = Failure{0, "OUT_OF_MEMORY", "out of memory", "", -1};
+                report.failures.push_back(Failure{0, "OUT_OF_MEMORY", "out of memory", "", -1});
             } catch (const std::exception& e) {
-                report.failure = Failure{0, "INTERNAL", e.what(), "", -1};
+                report.failures.push_back(Failure{0, "INTERNAL", e.what(), "", -1});
             }
         }
     };
     const size_t threads = std::min(count, static_cast<size_t>(jobs));
     std::vector<std::thread> pool;
-    for (size_t t = 1; t < threads; ++t) {
-        pool.emplace_back(worker);
+    try {
+        for (size_t t = 1; t < threads; ++t) {
+            pool.emplace_back(worker);
+        }
+    } catch (const std::system_error&) {
+        // Fewer threads than asked for: the ones running share the work.
     }
     worker();
     for (std::thread& t : pool) {
@@ -305,8 +310,8 @@ int main(int argc, char** argv)
 
     int status = 0;
     for (const ImageReport& report : reports) {
-        if (report.failure) {
-            std::cerr << "koc-segment: " << failureLine(report.name, *report.failure) << "\n";
+        for (const Failure& failure : report.failures) {
+            std::cerr << "koc-segment: " << failureLine(report.name, failure) << "\n";
             status = kExitFailed;
         }
     }

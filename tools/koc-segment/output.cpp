@@ -167,8 +167,8 @@ nlohmann::ordered_json reportJson(const ImageReport& report, const nlohmann::ord
     nlohmann::ordered_json out = {{"image", report.name},     {"width", report.width},
                           {"height", report.height},  {"params", params},
                           {"paragraphs", paragraphs}, {"elapsedMs", round3(report.elapsedMs)}};
-    if (report.failure) {
-        out["error"] = failureJson(*report.failure);
+    if (!report.failures.empty()) {
+        out["error"] = failureJson(report.failures.front());
     }
     return out;
 }
@@ -182,11 +182,6 @@ void printTable(std::ostream& out, const ImageReport& report)
             << fixed(report.elapsedMs, 1) << " ms in the library";
     }
     out << "\n";
-    if (report.failure && report.failure->paragraph < 0 && report.paragraphs.empty()) {
-        out << "  FAILED " << report.failure->name << ": " << report.failure->message
-            << (report.failure->detail.empty() ? "" : " (" + report.failure->detail + ")") << "\n";
-        return;
-    }
     for (const ParagraphReport& p : report.paragraphs) {
         out << "  paragraph " << p.index << ": search rectangle " << quadText(p.rect) << "\n";
         if (p.failure) {
@@ -215,21 +210,29 @@ void printTable(std::ostream& out, const ImageReport& report)
             if (line.positions.empty()) {
                 continue;
             }
-            out << "       #  kind    mark centre      mark w x h     cell centre      cell w x h     area  space\n";
+            char header[160];
+            std::snprintf(header, sizeof header, "    %4s  %-5s  %14s  %13s  %14s  %13s  %6s  %s\n", "#", "kind", "mark centre",
+                          "mark w x h", "cell centre", "cell w x h", "area", "spaceScore");
+            out << header;
             for (size_t k = 0; k < line.positions.size(); ++k) {
                 const PositionReport& pos = line.positions[k];
                 const Box m = boxOf(pos.mark), c = boxOf(pos.cell);
                 char row[256];
                 if (pos.isSpace) {
-                    std::snprintf(row, sizeof row, "    %4zu  space   %-16s %-14s %7.1f,%6.1f  %5.1f x %5.1f  %6s  %5.3f\n", k, "", "",
-                                  c.cx, c.cy, c.w, c.h, "", pos.spaceScore);
+                    std::snprintf(row, sizeof row, "    %4zu  %-5s  %14s  %13s  %7.1f,%6.1f  %5.1f x %5.1f  %6s  %5.3f\n", k,
+                                  "space", "", "", c.cx, c.cy, c.w, c.h, "", pos.spaceScore);
                 } else {
                     std::snprintf(row, sizeof row,
-                                  "    %4zu  mark  %7.1f,%6.1f  %5.1f x %5.1f  %7.1f,%6.1f  %5.1f x %5.1f  %6d  %5.3f\n", k,
+                                  "    %4zu  %-5s  %7.1f,%6.1f  %5.1f x %5.1f  %7.1f,%6.1f  %5.1f x %5.1f  %6d  %5.3f\n", k, "mark",
                                   m.cx, m.cy, m.w, m.h, c.cx, c.cy, c.w, c.h, pos.area, pos.spaceScore);
                 }
                 out << row;
             }
+        }
+    }
+    for (const Failure& f : report.failures) {
+        if (f.paragraph < 0) {
+            out << "  FAILED " << f.name << ": " << f.message << (f.detail.empty() ? "" : " (" + f.detail + ")") << "\n";
         }
     }
 }

@@ -19,8 +19,8 @@ nlohmann::ordered_json quadJson(const kmath_shapeAffineRectPoints& p);
 nlohmann::ordered_json lineStatsJson(const koc_charSegmentLineResultStats& stats);
 
 // One image's result object (the README documents the shape); a failed
-// image or paragraph also carries "error": {"name", "message", "detail",
-// "paragraph"}.
+// image (its first failure) or paragraph also carries "error": {"name",
+// "message", "detail", "paragraph"}.
 nlohmann::ordered_json reportJson(const ImageReport& report, const nlohmann::ordered_json& params);
 
 // The readable table of one image.

@@ -89,6 +89,9 @@ RgbImage renderOverlay(const ImageReport& report, const GreyImage& grey, int32_t
         const int32_t longer = std::max(std::max(grey.width, grey.height), 1);
         scale = std::clamp(1600 / longer, 1, 8);
     }
+    while (scale > 1 && int64_t{grey.width} * grey.height * scale * scale > kMaxPixels) {
+        --scale;
+    }
     // 16-bit pictures are stretched from their darkest to their brightest value.
     uint32_t low = 0, high = 255;
     if (grey.bits == 16 && !grey.pixels.empty()) {

@@ -17,9 +17,9 @@ inline constexpr uint8_t kSpaceColour[3] = {230, 0, 230};   // magenta, with a c
 
 // The overlay of report over the image grey, enlarged by scale (0: by the
 // largest whole factor up to 8 that keeps the longer side within 1600
-// pixels). Search, line and cell rectangles are drawn on their own border
-// pixels, mark rectangles on the pixels just outside them, so the ink stays
-// visible.
+// pixels), then reduced until the picture holds at most kMaxPixels. Search,
+// line and cell rectangles are drawn on their own border pixels, mark
+// rectangles on the pixels just outside them, so the ink stays visible.
 RgbImage renderOverlay(const ImageReport& report, const GreyImage& grey, int32_t scale);
 
 } // namespace kocseg

@@ -196,9 +196,7 @@ int32_t runParagraph(const RunRequest& request, const kimg_image* image8, const 
 
 void fail(ImageReport& report, Failure failure)
 {
-    if (!report.failure) {
-        report.failure = std::move(failure);
-    }
+    report.failures.push_back(std::move(failure));
 }
 
 Failure fileFailure(const std::string& name, const std::string& detail)

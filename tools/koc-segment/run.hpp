@@ -62,7 +62,7 @@ struct ImageReport {
     int32_t height = 0;
     int32_t bits = 0;
     std::vector<ParagraphReport> paragraphs;
-    std::optional<Failure> failure; // the first failure of the image
+    std::vector<Failure> failures; // in the order they happened
     double elapsedMs = 0.0;         // time spent in the library
 };
 
@@ -77,8 +77,8 @@ struct RunRequest {
     std::string dumpStem;                    // per image
 };
 
-// Segments one image (already read) into report; report.failure is set when
-// a paragraph or a written file failed. Never throws for bad input.
+// Segments one image (already read) into report; report.failures lists each
+// paragraph and each written file that failed. Never throws for bad input.
 void runImage(const RunRequest& request, const GreyImage& image, ImageReport& report);
 
 } // namespace kocseg
