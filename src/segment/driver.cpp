@@ -9,6 +9,7 @@
 #include "interface/guard.hpp"
 #include "koc/ksys.h"
 #include "lineextract/normalize.hpp"
+#include "hypotheses/hypotheses_internal.hpp"
 #include "segment/segment_internal.hpp"
 
 namespace koc::segment {
@@ -29,15 +30,6 @@ int32_t finishLineSegmentation(const kimg_image* source, int32_t shareSourceImag
     KOC_RETURN_IF_FAILED(setWindowReferencePoints(&line->lineData->windows));
     KOC_RETURN_IF_FAILED(charElementsFromWindows(line));
     return ksys_attention_check();
-}
-
-// Element refinement (merging broken characters, cutting touching ones) is
-// not part of this road yet: the line's elements go to the tree unchanged.
-int32_t refineLineElements(LineData* data, int32_t count) noexcept
-{
-    KOC_RETURN_IF_FAILED(kstd_vector_koc_charSegmentElementInfo_assignElements(
-        &data->treeElements, static_cast<const koc_charSegmentElementInfo*>(data->rawElements.base.begin), count));
-    return 0;
 }
 
 int32_t extractLineElements(const kimg_image* source, int32_t shareSourceImage, const kimg_image* working,
@@ -74,7 +66,8 @@ int32_t extractLineElements(const kimg_image* source, int32_t shareSourceImage, 
         const int32_t count = static_cast<const int32_t*>(counts.base.begin)[i];
         KOC_ASSERT(count <= data.rawElements.base.size);
         KOC_RETURN_IF_FAILED(ksys_attention_check());
-        KOC_RETURN_IF_FAILED(refineLineElements(&data, count));
+        KOC_RETURN_IF_FAILED(refineLineElements(&data, static_cast<const koc_charSegmentElementInfo*>(data.rawElements.base.begin),
+                                                count, working, params, &data.treeElements));
         KOC_RETURN_IF_FAILED(ksys_attention_check());
         KOC_RETURN_IF_FAILED(finishLineSegmentation(source, shareSourceImage, working, params, &lines[i]));
     }
@@ -139,10 +132,25 @@ int32_t segmentCharactersCore(const kimg_image* lineImage, int32_t isNormalized,
 
     for (int32_t i = 0; i < params->numLines; ++i) {
         koc_charSegmentLineResult* line = &lines[i];
-        // The hypothesis road is not built yet; until it is, both methods
-        // take positions straight from the line's elements.
-        KOC_RETURN_IF_FAILED(ksys_attention_check());
-        KOC_RETURN_IF_FAILED(buildCharWindows(line, params, 1));
+        if (params->segmentationMethod == 2) {
+            // The hypothesis road: tree, pitch pre-pass, walk unless the
+            // pre-pass settled the line, then the chosen path's characters.
+            KOC_ASSERT(line->lineData != nullptr);
+            KOC_RETURN_IF_FAILED(hypotheses::buildLineTree(line->lineData, params, &working));
+            KOC_RETURN_IF_FAILED(ksys_attention_check());
+            bool settled = false;
+            if (params->regularitySource != 4) {
+                KOC_RETURN_IF_FAILED(hypotheses::runPitchPrePass(line->lineData, params, &working, &settled));
+            }
+            if (!settled) {
+                KOC_RETURN_IF_FAILED(hypotheses::walkLineTree(line->lineData));
+                KOC_RETURN_IF_FAILED(ksys_attention_check());
+            }
+            KOC_RETURN_IF_FAILED(positionsFromBestPath(line));
+        } else {
+            KOC_RETURN_IF_FAILED(ksys_attention_check());
+            KOC_RETURN_IF_FAILED(buildCharWindows(line, params, 1));
+        }
         KOC_RETURN_IF_FAILED(ksys_attention_check());
         KOC_RETURN_IF_FAILED(fillPositionResults(line));
     }

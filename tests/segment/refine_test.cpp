@@ -1,0 +1,217 @@
+// Element refinement: the gap rules of the merge, transitive grouping with
+// the scan restart, cropping by the heaviest band with re-segmentation of
+// the crop, and the whole refinement of a small line.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <functional>
+#include <vector>
+
+#include "segment/refine.hpp"
+#include "support/fakes.hpp"
+
+namespace {
+
+using Q = std::array<int32_t, 4>;
+Q q(const kstd_rect32& r) { return {r.x, r.y, r.width, r.height}; }
+
+koc_charSegmentElementInfo element(kstd_rect32 rect, int32_t area = 10)
+{
+    koc_charSegmentElementInfo e;
+    koc_charSegmentElementInfo_construct(&e);
+    e.rect = rect;
+    e.area = area;
+    return e;
+}
+
+struct ElementVec {
+    kstd_vector_koc_charSegmentElementInfo v;
+    ElementVec() { kstd_vector_koc_charSegmentElementInfo_constructEmpty(&v); }
+    explicit ElementVec(const std::vector<koc_charSegmentElementInfo>& e) : ElementVec()
+    {
+        kstd_vector_koc_charSegmentElementInfo_assignElements(&v, e.data(), intptr_t(e.size()));
+    }
+    ~ElementVec() { kstd_vector_koc_charSegmentElementInfo_destruct(&v); }
+    std::vector<koc_charSegmentElementInfo> get() const
+    {
+        const auto* b = static_cast<const koc_charSegmentElementInfo*>(v.base.begin);
+        return {b, b + v.base.size};
+    }
+    std::vector<Q> rects() const
+    {
+        std::vector<Q> r;
+        for (const auto& e : get()) r.push_back(q(e.rect));
+        return r;
+    }
+};
+
+// A line of dark marks (0) on white (255), its blobs in the line data, one
+// raw element per blob and the line blob image. No aspect limit unless a
+// test sets one.
+struct TextLine {
+    koc_charSegmentRunParams params;
+    koc_charSegmentLineResult line;
+    kimg_image image;
+    kimg_image blobImage;
+    std::vector<koc_charSegmentElementInfo> raw;
+
+    TextLine(int32_t w, int32_t h, const std::function<bool(int32_t, int32_t)>& ink)
+        : image(test::makeImage8(w, h, [&](int32_t x, int32_t y) { return ink(x, y) ? 0 : 255; }))
+    {
+        koc_charSegmentRunParams_construct(&params);
+        params.polarity = 1;
+        params.limitAspect = 0;
+        koc_charSegmentLineResult_construct(&line);
+        kimg_image_construct(&blobImage);
+        int32_t t = 0;
+        auto& blobs = line.lineData->blobResults;
+        EXPECT_EQ(0, koc::segment::runBlobAnalysis(&image, &params, nullptr, &t, &blobs));
+        ElementVec elements;
+        int32_t good = 0;
+        EXPECT_EQ(0, koc::segment::buildElementsFromBlobs(&blobs, nullptr, t, &params, 1, 1, &elements.v, &good));
+        raw = elements.get();
+        koc::services::Vector<int32_t> all;
+        for (int32_t i = 0; i < int32_t(blobs.blobs.size()); ++i) all.push_back(i);
+        EXPECT_EQ(0, koc::segment::renderLineBlobs(&blobs, all, &blobImage));
+    }
+    ~TextLine()
+    {
+        kimg_image_destruct(&blobImage);
+        kimg_image_destruct(&image);
+        koc_charSegmentLineResult_destruct(&line);
+        koc_charSegmentRunParams_destruct(&params);
+    }
+    koc_charSegmentLineResultData_* data() { return line.lineData; }
+};
+
+bool in(int32_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; }
+
+// Two elements, b placed relative to a (width 10 each): a gap of g columns
+// (negative: an overlap), under a gap mode. Widths are limited to 25 so that
+// joining across a gap cannot build something wider.
+struct GapCase {
+    uint32_t mode;
+    double fraction;
+    int32_t minGap, maxInner;
+    int32_t gap;
+    int32_t bWidth;
+    bool merged;
+};
+
+class RefineMergeGap : public ::testing::TestWithParam<GapCase> {};
+
+TEST_P(RefineMergeGap, MergesAccordingToMode)
+{
+    const GapCase c = GetParam();
+    TextLine line(4, 4, [](int32_t, int32_t) { return false; });
+    line.params.gapMode = c.mode;
+    line.params.refinementFraction = c.fraction;
+    line.params.minCharGap = c.minGap;
+    line.params.maxInnerGap = c.maxInner;
+    line.params.limitCharWidth = 1;
+    line.params.maxCharWidth = 25;
+    ElementVec v({element({0, 0, 10, 10}), element({10 + c.gap, 0, c.bWidth, 10})});
+    ASSERT_EQ(0, koc::segment::mergeTouchingElements(line.data(), &v.v, &line.params));
+    ASSERT_EQ(c.merged ? 1u : 2u, v.get().size());
+    if (c.merged && c.gap >= 0) {
+        EXPECT_EQ(c.gap, line.data()->minMergedGap);
+        EXPECT_EQ(c.gap, line.data()->maxMergedGap);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RefineMergeGap,
+    ::testing::Values(
+        // Mode 1, fraction 0: any overlap of one column merges, touching does not.
+        GapCase{1, 0.0, 1, 0, -1, 10, true}, GapCase{1, 0.0, 1, 0, 0, 10, false},
+        // Mode 1, fraction 0.5 (128/256) of the narrower width (8): 4 columns.
+        GapCase{1, 0.5, 1, 0, -4, 8, true}, GapCase{1, 0.5, 1, 0, -3, 8, false},
+        // Mode 2, minCharGap 3: gaps of 0, 1, 2 columns are inner gaps.
+        GapCase{2, 0.0, 3, 0, 0, 10, true}, GapCase{2, 0.0, 3, 0, 2, 10, true},
+        GapCase{2, 0.0, 3, 0, 3, 10, false},
+        // ... unless the union would be wider than a character (2 + 10 + 14 > 25),
+        GapCase{2, 0.0, 3, 0, 2, 14, false},
+        // while overlapping elements merge whatever their width.
+        GapCase{2, 0.0, 3, 0, -1, 30, true},
+        // Mode 4: below minCharGap and at most maxInnerGap.
+        GapCase{4, 0.0, 5, 2, 2, 10, true}, GapCase{4, 0.0, 5, 2, 3, 10, false},
+        GapCase{4, 0.0, 2, 9, 2, 10, false}));
+
+// b touches only c, c touches only a: c joins a, and the restarted scan then
+// brings in b, which was passed over before. d stays alone; the groups come
+// out sorted by x and numbered by position.
+TEST(RefineMerge, JoinsTransitivelyAfterRestart)
+{
+    TextLine line(4, 4, [](int32_t, int32_t) { return false; });
+    const auto d = element({100, 0, 5, 5}, 7);
+    const auto a = element({0, 2, 10, 10}, 11);
+    const auto b = element({18, 0, 10, 10}, 12);
+    const auto c = element({9, 1, 10, 14}, 13);
+    ElementVec v({d, a, b, c});
+    ASSERT_EQ(0, koc::segment::mergeTouchingElements(line.data(), &v.v, &line.params));
+    const auto out = v.get();
+    ASSERT_EQ(2u, out.size());
+    EXPECT_EQ((Q{0, 0, 28, 15}), q(out[0].rect));
+    EXPECT_EQ(36, out[0].area);
+    EXPECT_EQ(-1, out[0].contrast);
+    EXPECT_EQ(-1, out[0].blobIndex);
+    EXPECT_EQ(0, out[0].auxIndex);
+    EXPECT_EQ((Q{100, 0, 5, 5}), q(out[1].rect));
+    EXPECT_EQ(1, out[1].auxIndex);
+}
+
+// Rows 10..19 hold every mark: the band. T1 reaches below it (keeps its
+// top), T2 above it (keeps its bottom, loses 5 rows), and U is two stems
+// joined by a bar above the band, which fall apart once cropped.
+TEST(RefineCrop, CropsToHeaviestBandAndResegments)
+{
+    TextLine line(70, 30, [](int32_t x, int32_t y) {
+        const bool band = in(y, 10, 19);
+        return (band && (in(x, 5, 10) || in(x, 15, 20))) || (in(x, 30, 35) && in(y, 10, 24)) ||
+               (in(x, 40, 45) && in(y, 5, 19)) || ((in(x, 50, 52) || in(x, 56, 58)) && in(y, 4, 19)) ||
+               (in(x, 50, 58) && in(y, 4, 6));
+    });
+    line.params.limitCharHeight = 1;
+    line.params.maxCharHeight = 10;
+    ElementVec v(line.raw);
+    int32_t changed = 0;
+    ASSERT_EQ(0, koc::segment::cropTallElements(line.data(), &v.v, &line.image, &line.blobImage, &line.params,
+                                                &changed));
+    EXPECT_EQ(1, changed);
+    EXPECT_EQ(3, line.data()->croppedCount);
+    EXPECT_EQ((std::vector<Q>{{5, 10, 6, 10}, {15, 10, 6, 10}, {30, 10, 6, 10}, {40, 10, 6, 10}, {50, 10, 3, 10},
+                              {56, 10, 3, 10}}),
+              v.rects());
+    EXPECT_EQ(30, v.get()[4].area);
+}
+
+// An "i" (dot over stem) merges into one element; a 25-column block, where
+// characters may be 10 wide, is cut evenly into 8, 9 and 8 columns, each
+// re-segmented.
+TEST(RefineLine, MergesBrokenAndCutsWide)
+{
+    TextLine line(60, 20, [](int32_t x, int32_t y) {
+        return (in(x, 5, 7) && (in(y, 2, 3) || in(y, 6, 15))) || (in(x, 20, 44) && in(y, 6, 15));
+    });
+    line.params.limitCharWidth = 1;
+    line.params.maxCharWidth = 10;
+    ElementVec tree;
+    ASSERT_EQ(0, koc::segment::refineLineElements(line.data(), line.raw.data(), int32_t(line.raw.size()),
+                                                  &line.image, &line.params, &tree.v));
+    EXPECT_EQ((std::vector<Q>{{5, 2, 3, 14}, {20, 6, 8, 10}, {28, 6, 9, 10}, {37, 6, 8, 10}}), tree.rects());
+    EXPECT_EQ(36, tree.get()[0].area);
+    EXPECT_EQ(90, tree.get()[2].area);
+    EXPECT_EQ(0, line.data()->croppedCount);
+}
+
+TEST(RefineLine, StopsOnAttention)
+{
+    TextLine line(20, 10, [](int32_t x, int32_t y) { return in(x, 2, 5) && in(y, 2, 7); });
+    test::TrippingAttention trip(2);
+    ElementVec tree;
+    EXPECT_EQ(KOC_E_CANCELLED, koc::segment::refineLineElements(line.data(), line.raw.data(),
+                                                                int32_t(line.raw.size()), &line.image,
+                                                                &line.params, &tree.v));
+}
+
+}  // namespace
