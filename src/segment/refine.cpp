@@ -481,7 +481,9 @@ int32_t refineLineElements(LineData* data, const koc_charSegmentElementInfo* ele
 
     KOC_RETURN_IF_FAILED(splitWideElements(treeElements, workingImage, blobImage.get(), params, 1, 0, &changed));
     if (changed == 0) {
-        return 0;
+        // The tree reads its fragments left to right: blob order is raster
+        // order, and re-segmented pieces may land behind their neighbours.
+        return sortElementsByX(treeElements);
     }
     int32_t before = 0;
     KOC_RETURN_IF_FAILED(kstd_vector_koc_charSegmentElementInfo_getSize(treeElements, &before));
@@ -493,7 +495,7 @@ int32_t refineLineElements(LineData* data, const koc_charSegmentElementInfo* ele
         // and keep each re-segmented piece as one element.
         KOC_RETURN_IF_FAILED(splitWideElements(treeElements, workingImage, blobImage.get(), params, 0, 1, &changed));
     }
-    return 0;
+    return sortElementsByX(treeElements);
 }
 
 }  // namespace koc::segment
