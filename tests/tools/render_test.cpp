@@ -1,0 +1,343 @@
+// render_test.cpp: the built koc-render binary: its truth boxes against the
+// pixels it draws (upright, turned, slanted, dot-matrix, seven-segment),
+// its determinism, its 16-bit output and its refusals.
+#ifdef KOC_RENDER_PATH
+
+#include <png.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/tool_support.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+
+struct Grey {
+    int width = 0, height = 0, depth = 0;
+    std::vector<int> px;
+    int at(int x, int y) const { return px[static_cast<size_t>(y * width + x)]; }
+};
+
+// Any grey PNG, samples as stored.
+Grey readGrey(const fs::path& p)
+{
+    Grey g;
+    FILE* f = std::fopen(p.c_str(), "rb");
+    if (f == nullptr) return g;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png)) == 0) {
+        png_init_io(png, f);
+        png_read_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+        if (png_get_color_type(png, info) == PNG_COLOR_TYPE_GRAY) {
+            g.width = static_cast<int>(png_get_image_width(png, info));
+            g.height = static_cast<int>(png_get_image_height(png, info));
+            g.depth = png_get_bit_depth(png, info);
+            png_bytepp rows = png_get_rows(png, info);
+            for (int y = 0; y < g.height; ++y)
+                for (int x = 0; x < g.width; ++x)
+                    g.px.push_back(g.depth == 16 ? rows[y][2 * x] * 256 + rows[y][2 * x + 1] : rows[y][x]);
+        }
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(f);
+    return g;
+}
+
+struct Pt {
+    double x, y;
+};
+struct Quad {
+    Pt po, px, py;
+    Pt centre() const { return {(px.x + py.x) / 2, (px.y + py.y) / 2}; }
+    // Within the parallelogram grown by slack pixels along both sides.
+    bool contains(Pt p, double slack) const
+    {
+        const double ux = px.x - po.x, uy = px.y - po.y, vx = py.x - po.x, vy = py.y - po.y;
+        const double lu = std::hypot(ux, uy), lv = std::hypot(vx, vy), det = ux * vy - uy * vx;
+        const double dx = p.x - po.x, dy = p.y - po.y;
+        const double s = (dx * vy - dy * vx) / det, t = (ux * dy - uy * dx) / det;
+        return s * lu >= -slack && s * lu <= lu + slack && t * lv >= -slack && t * lv <= lv + slack;
+    }
+};
+
+Quad quadOf(const nlohmann::json& c)
+{
+    const auto& b = c["box"];
+    auto pt = [&](const char* k) { return Pt{b[k][0].get<double>(), b[k][1].get<double>()}; };
+    return {pt("po"), pt("px"), pt("py")};
+}
+
+double angleDeg(Pt a, Pt b)
+{
+    return std::atan2(b.y - a.y, b.x - a.x) * 180.0 / M_PI;
+}
+
+struct Rendered {
+    tooltest::Outcome outcome;
+    nlohmann::json truth;
+    Grey image;
+    std::string pngBytes;
+};
+
+class RenderTest : public tooltest::ToolTest {
+protected:
+    Rendered render(const std::string& name, const std::string& args) const
+    {
+        const fs::path png = path(name + ".png"), json = path(name + ".json");
+        const fs::path out = path("stdout.txt"), err = path("stderr.txt");
+        const std::string command = std::string("'") + KOC_RENDER_PATH + "' " + args + " --out '" + png.string() +
+                                    "' --truth '" + json.string() + "' >'" + out.string() + "' 2>'" + err.string() + "'";
+        const int raw = std::system(command.c_str());
+        Rendered r;
+        r.outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.outcome.err = tooltest::readText(err);
+        if (r.outcome.status != 0) return r;
+        r.truth = nlohmann::json::parse(tooltest::readText(json));
+        r.image = readGrey(png);
+        r.pngBytes = tooltest::readText(png);
+        return r;
+    }
+};
+
+// Pixels darker than the threshold that no box (grown by slack) contains.
+int inkOutsideBoxes(const Rendered& r, int threshold, double slack)
+{
+    int outside = 0;
+    for (int y = 0; y < r.image.height; ++y)
+        for (int x = 0; x < r.image.width; ++x) {
+            if (r.image.at(x, y) >= threshold) continue;
+            bool in = false;
+            for (const auto& c : r.truth["chars"])
+                in = in || (!c["isSpace"].get<bool>() && quadOf(c).contains({x + 0.5, y + 0.5}, slack));
+            outside += in ? 0 : 1;
+        }
+    return outside;
+}
+
+// 8-connected components of pixels darker than the threshold, and the
+// largest one's size.
+std::pair<int, int> darkComponents(const Grey& g, int threshold)
+{
+    std::vector<char> seen(g.px.size(), 0);
+    int count = 0, largest = 0;
+    for (int start = 0; start < static_cast<int>(g.px.size()); ++start) {
+        if (seen[static_cast<size_t>(start)] || g.px[static_cast<size_t>(start)] >= threshold) continue;
+        ++count;
+        int size = 0;
+        std::vector<int> stack{start};
+        seen[static_cast<size_t>(start)] = 1;
+        while (!stack.empty()) {
+            const int p = stack.back();
+            stack.pop_back();
+            ++size;
+            const int x = p % g.width, y = p / g.width;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int nx = x + dx, ny = y + dy;
+                    if (nx < 0 || ny < 0 || nx >= g.width || ny >= g.height) continue;
+                    const int q = ny * g.width + nx;
+                    if (seen[static_cast<size_t>(q)] || g.px[static_cast<size_t>(q)] >= threshold) continue;
+                    seen[static_cast<size_t>(q)] = 1;
+                    stack.push_back(q);
+                }
+        }
+        largest = std::max(largest, size);
+    }
+    return {count, largest};
+}
+
+TEST_F(RenderTest, UprightBoxesAreTheTightInkBoxesOfTheDrawnPixels)
+{
+    const std::string text = "H\xc3\xbc, 42 jog!"; // "Hü, 42 jog!": 11 characters, 12 bytes
+    const Rendered r = render("line", "--font '" + kFont + "' --size 40 --spacing 3 --text '" + text + "'");
+    ASSERT_EQ(0, r.outcome.status) << r.outcome.err;
+    EXPECT_EQ("line.png", r.truth["image"]);
+    EXPECT_EQ(text, r.truth["text"]);
+    EXPECT_EQ(r.image.width, r.truth["width"].get<int>());
+    EXPECT_EQ(r.image.height, r.truth["height"].get<int>());
+    EXPECT_EQ(8, r.image.depth);
+    const auto& chars = r.truth["chars"];
+    ASSERT_EQ(11u, chars.size());
+    EXPECT_EQ("\xc3\xbc", chars[1]["char"]);
+
+    double inkTop = 1e9, inkBottom = -1e9;
+    for (size_t k = 0; k < chars.size(); ++k) {
+        const Quad q = quadOf(chars[k]);
+        EXPECT_EQ(q.po.y, q.px.y);
+        EXPECT_EQ(q.po.x, q.py.x);
+        if (chars[k]["isSpace"].get<bool>()) continue;
+        inkTop = std::min(inkTop, q.po.y);
+        inkBottom = std::max(inkBottom, q.py.y);
+        // The tight box of pixels below the ground level, searched one pixel
+        // beyond the truth box, is the truth box.
+        int x0 = 1 << 20, y0 = 1 << 20, x1 = -1, y1 = -1;
+        for (int y = static_cast<int>(q.po.y) - 1; y <= static_cast<int>(q.py.y); ++y)
+            for (int x = static_cast<int>(q.po.x) - 1; x <= static_cast<int>(q.px.x); ++x)
+                if (r.image.at(x, y) < 220) {
+                    x0 = std::min(x0, x);
+                    x1 = std::max(x1, x + 1);
+                    y0 = std::min(y0, y);
+                    y1 = std::max(y1, y + 1);
+                }
+        EXPECT_EQ(q.po.x, x0) << "char " << k;
+        EXPECT_EQ(q.px.x, x1) << "char " << k;
+        EXPECT_EQ(q.po.y, y0) << "char " << k;
+        EXPECT_EQ(q.py.y, y1) << "char " << k;
+    }
+    EXPECT_EQ(0, inkOutsideBoxes(r, 220, 0));
+
+    // Spaces: flagged, spanning their advance between the neighbours' ink
+    // (which 'j' reaches back into by a pixel), at the line's ink height.
+    for (size_t k : {3u, 6u}) {
+        ASSERT_TRUE(chars[k]["isSpace"].get<bool>()) << k;
+        const Quad s = quadOf(chars[k]);
+        EXPECT_GT(s.px.x, s.po.x);
+        EXPECT_GE(s.po.x, quadOf(chars[k - 1]).px.x);
+        EXPECT_LE(s.px.x, quadOf(chars[k + 1]).po.x + 1);
+        EXPECT_EQ(inkTop, s.po.y);
+        EXPECT_EQ(inkBottom, s.py.y);
+    }
+}
+
+struct Pose {
+    double angle, shear;
+};
+
+void PrintTo(const Pose& p, std::ostream* os)
+{
+    *os << "rotate " << p.angle << " shear " << p.shear;
+}
+
+class RenderPoseTest : public RenderTest, public ::testing::WithParamInterface<Pose> {};
+
+TEST_P(RenderPoseTest, BoxesTurnAndSlantWithTheLine)
+{
+    const Pose pose = GetParam();
+    const std::string common = "--font '" + kFont + "' --size 36 --spacing 2 --text 'HELLO WORLD'";
+    const Rendered upright = render("upright", common);
+    const Rendered posed = render("posed", common + " --rotate " + std::to_string(pose.angle) + " --shear " +
+                                               std::to_string(pose.shear));
+    ASSERT_EQ(0, upright.outcome.status) << upright.outcome.err;
+    ASSERT_EQ(0, posed.outcome.status) << posed.outcome.err;
+    const auto &a = upright.truth["chars"], &b = posed.truth["chars"];
+    ASSERT_EQ(a.size(), b.size());
+    const double turn = pose.angle * M_PI / 180.0;
+    std::vector<double> along, across;
+    for (size_t k = 0; k < b.size(); ++k) {
+        const Quad u = quadOf(a[k]), q = quadOf(b[k]);
+        // Sides: the top along the line, the left one slanted by the shear;
+        // the top keeps its length, the left one grows by 1 / cos(shear).
+        EXPECT_NEAR(pose.angle, angleDeg(q.po, q.px), 1e-2) << k;
+        EXPECT_NEAR(90.0 + pose.shear + pose.angle, angleDeg(q.po, q.py), 0.05) << k;
+        EXPECT_NEAR(u.px.x - u.po.x, std::hypot(q.px.x - q.po.x, q.px.y - q.po.y), 2e-3) << k;
+        EXPECT_NEAR((u.py.y - u.po.y) / std::cos(pose.shear * M_PI / 180.0),
+                    std::hypot(q.py.x - q.po.x, q.py.y - q.po.y), 2e-3) << k;
+        if (b[k]["isSpace"].get<bool>()) continue;
+        const Pt c = q.centre();
+        along.push_back(std::cos(turn) * c.x + std::sin(turn) * c.y);
+        across.push_back(-std::sin(turn) * c.x + std::cos(turn) * c.y);
+    }
+    // Capitals share their height, so the centres lie on a line at the angle
+    // (O overshoots by a pixel), spaced as in the upright line.
+    const auto [lo, hi] = std::minmax_element(across.begin(), across.end());
+    EXPECT_LE(*hi - *lo, 1.01);
+    std::vector<double> uprightX;
+    for (const auto& c : a)
+        if (!c["isSpace"].get<bool>()) uprightX.push_back(quadOf(c).centre().x);
+    ASSERT_EQ(uprightX.size(), along.size());
+    for (size_t k = 1; k < along.size(); ++k)
+        EXPECT_NEAR(uprightX[k] - uprightX[k - 1], along[k] - along[k - 1], 1e-2) << k;
+    // And the ink is where the boxes say: every solid pixel inside one.
+    EXPECT_EQ(0, inkOutsideBoxes(posed, 125, 0.5));
+}
+
+INSTANTIATE_TEST_SUITE_P(Poses, RenderPoseTest, ::testing::Values(Pose{10, 0}, Pose{-7, 15}, Pose{25, -10}),
+                         [](const auto& param) { return "pose" + std::to_string(param.index); });
+
+TEST_F(RenderTest, DotMatrixAndSevenSegmentDrawSeparateMarks)
+{
+    const Rendered dots = render("dots", "--font '" + kFont + "' --size 40 --dot-pitch 4 --dot-diameter 3 --text 'EXP 12'");
+    ASSERT_EQ(0, dots.outcome.status) << dots.outcome.err;
+    ASSERT_EQ(6u, dots.truth["chars"].size());
+    const auto [dotCount, largestDot] = darkComponents(dots.image, 125);
+    EXPECT_GT(dotCount, 5 * 4); // several dots per character
+    EXPECT_LE(largestDot, 9);   // a disc of diameter 3, never two
+    EXPECT_EQ(0, inkOutsideBoxes(dots, 220, 0.5));
+
+    // Seven segments: no font, every bar its own mark (7 per 8, 2 for ':').
+    const Rendered bars = render("bars", "--seven-segment --size 48 --polarity 2 --text '88:8 -'");
+    ASSERT_EQ(0, bars.outcome.status) << bars.outcome.err;
+    Grey inverted = bars.image;
+    for (int& v : inverted.px) v = 255 - v;
+    EXPECT_EQ(7 + 7 + 2 + 7 + 1, darkComponents(inverted, 255 - 125).first);
+    const Quad eight = quadOf(bars.truth["chars"][0]);
+    EXPECT_NEAR(24.0, eight.px.x - eight.po.x, 1.0);
+    EXPECT_NEAR(48.0, eight.py.y - eight.po.y, 1.0);
+    EXPECT_TRUE(bars.truth["chars"][4]["isSpace"].get<bool>());
+}
+
+TEST_F(RenderTest, NoiseFollowsTheSeedAndSixteenBitsScaleEightBits)
+{
+    const std::string noisy = "--font '" + kFont + "' --size 30 --text 'A1' --noise 8 --blur 0.7";
+    const Rendered a = render("a", noisy + " --seed 5"), b = render("b", noisy + " --seed 5"),
+                   c = render("c", noisy + " --seed 6");
+    ASSERT_EQ(0, a.outcome.status) << a.outcome.err;
+    EXPECT_EQ(a.pngBytes, b.pngBytes);
+    EXPECT_NE(a.pngBytes, c.pngBytes);
+
+    // Fractional greys everywhere (turn, blur, gradient), no noise.
+    const std::string clean = "--font '" + kFont + "' --size 30 --text 'Az 7' --rotate 5 --blur 1.2 --gradient 15";
+    const Rendered eight = render("eight", clean), sixteen = render("sixteen", clean + " --depth 16");
+    ASSERT_EQ(0, sixteen.outcome.status) << sixteen.outcome.err;
+    ASSERT_EQ(16, sixteen.image.depth);
+    EXPECT_EQ(16, sixteen.truth["depth"].get<int>());
+    ASSERT_EQ(eight.image.px.size(), sixteen.image.px.size());
+    size_t differing = 0;
+    for (size_t k = 0; k < eight.image.px.size(); ++k) differing += sixteen.image.px[k] != eight.image.px[k] * 257;
+    EXPECT_EQ(0u, differing);
+    EXPECT_EQ(eight.truth["chars"], sixteen.truth["chars"]);
+}
+
+TEST_F(RenderTest, PolarityGreysAndGradient)
+{
+    const std::string base = "--font '" + kFont + "' --size 30 --text 'W'";
+    const Rendered light = render("light", base + " --polarity 2");
+    ASSERT_EQ(0, light.outcome.status) << light.outcome.err;
+    const auto [lo, hi] = std::minmax_element(light.image.px.begin(), light.image.px.end());
+    EXPECT_EQ(30, *lo);
+    EXPECT_EQ(220, *hi);
+    EXPECT_EQ(2, light.truth["polarity"].get<int>());
+
+    const Rendered shaded = render("shaded", base + " --fg 0 --bg 200 --gradient 40");
+    ASSERT_EQ(0, shaded.outcome.status) << shaded.outcome.err;
+    const Grey& g = shaded.image;
+    EXPECT_NEAR(160, g.at(0, 0), 1);
+    EXPECT_NEAR(240, g.at(g.width - 1, 0), 1);
+}
+
+TEST_F(RenderTest, RefusesWhatItCannotDraw)
+{
+    EXPECT_EQ(2, render("x", "--text 'AB'").outcome.status); // no font
+    EXPECT_EQ(2, render("x", "--font '" + kFont + "' --text A --dot-pitch 4").outcome.status);
+    EXPECT_EQ(2, render("x", "--font '" + kFont + "' --text A --depth 12").outcome.status);
+    const Rendered missing = render("x", "--font '" + path("none.ttf").string() + "' --text A");
+    EXPECT_EQ(1, missing.outcome.status);
+    EXPECT_NE(std::string::npos, missing.outcome.err.find("none.ttf"));
+    const Rendered letter = render("x", "--seven-segment --text 'A1'");
+    EXPECT_EQ(1, letter.outcome.status);
+    EXPECT_NE(std::string::npos, letter.outcome.err.find("seven-segment"));
+}
+
+} // namespace
+
+#endif // KOC_RENDER_PATH
