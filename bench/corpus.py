@@ -87,7 +87,7 @@ def base_params(size):
 def line_spec(category, index, rng):
     """The koc-render options and run parameters for one line."""
     size = rng.choice(SIZES)
-    spec = {"size": size, "spacing": 0, "rotate": 0.0, "shear": 0.0, "polarity": 1,
+    style = {"size": size, "spacing": 0, "rotate": 0.0, "shear": 0.0, "polarity": 1,
             "fg": rng.randint(10, 60), "bg": rng.randint(190, 245), "gradient": 0, "blur": 0.0, "noise": 0.0,
             "margin": max(6, size // 2 + rng.randint(0, size // 2)), "depth": 8}
     params = base_params(size)
@@ -96,32 +96,32 @@ def line_spec(category, index, rng):
     if category == "clean":
         pass
     elif category == "rotated":
-        spec["rotate"] = round(rng.choice([-1, 1]) * rng.uniform(2, 15), 2)
+        style["rotate"] = round(rng.choice([-1, 1]) * rng.uniform(2, 15), 2)
         params["maxLineAngle"] = 15
     elif category == "slanted":
-        spec["shear"] = round(rng.choice([-1, 1]) * rng.uniform(5, 15), 2)
+        style["shear"] = round(rng.choice([-1, 1]) * rng.uniform(5, 15), 2)
         if index % 3 == 0:  # an italic face, slanted by its design plus the shear's sign
             font_kind, fonts = "italic", ITALIC
-            spec["shear"] = round(rng.uniform(0, 5), 2)
+            style["shear"] = round(rng.uniform(0, 5), 2)
         params["maxSkewAngle"] = 15
     elif category == "light_on_dark":
-        spec["polarity"] = 2
-        spec["fg"], spec["bg"] = rng.randint(190, 245), rng.randint(10, 60)
+        style["polarity"] = 2
+        style["fg"], style["bg"] = rng.randint(190, 245), rng.randint(10, 60)
     elif category == "low_contrast":
-        spec["bg"] = rng.randint(90, 170)
-        spec["fg"] = spec["bg"] - 20
-        spec["gradient"] = rng.choice([15, 20, 30])
+        style["bg"] = rng.randint(90, 170)
+        style["fg"] = style["bg"] - 20
+        style["gradient"] = rng.choice([15, 20, 30])
     elif category == "noisy_blurred":
-        spec["blur"] = round(rng.uniform(0.6, 1.6), 2)
-        spec["noise"] = round(rng.uniform(6, 18), 1)
+        style["blur"] = round(rng.uniform(0.6, 1.6), 2)
+        style["noise"] = round(rng.uniform(6, 18), 1)
     elif category == "dot_matrix":
-        size = spec["size"] = rng.choice([s for s in SIZES if s >= 24])
+        size = style["size"] = rng.choice([s for s in SIZES if s >= 24])
         params = base_params(size)
         font_kind, fonts = "mono", [("dejavu", "DejaVuSansMono-Bold.ttf"), ("ocr-a", "OCRA.ttf")]
         pitch = max(3, round(size / 9))
-        spec["dotPitch"] = pitch
-        spec["dotDiameter"] = round(0.7 * pitch, 1)
-        spec["spacing"] = 2 * pitch  # blank dot columns between character cells
+        style["dotPitch"] = pitch
+        style["dotDiameter"] = round(0.7 * pitch, 1)
+        style["spacing"] = 2 * pitch  # blank dot columns between character cells
         # Dots inside a character are pitch - diameter apart, more across a
         # missing dot; characters are at least two pitches apart.
         params.update({"gapMode": 4, "maxInnerGap": pitch + 1, "minCharGap": pitch + 2,
@@ -134,45 +134,45 @@ def line_spec(category, index, rng):
                        "minCharWidth": max(1, int(0.04 * size))})
     elif category == "touching":
         font_kind, fonts = "mono", MONOSPACE
-        spec["spacing"] = -max(1, round(size * rng.uniform(0.08, 0.15)))
+        style["spacing"] = -max(1, round(size * rng.uniform(0.08, 0.15)))
         params.update({"limitCharWidth": 1, "maxCharWidth": max(4, round(0.62 * size))})
     elif category == "words":
         text = word_text(rng)
         params["spaceParams"] = {"spaceInsertionMode": 1, "minSpaceWidth": max(2, round(0.22 * size)),
                                  "maxSpaceWidth": 4 * size}
-    spec["text"] = text
-    spec["font"] = fonts[rng.randrange(len(fonts))]
-    spec["fontKind"] = font_kind
-    spec["seed"] = 1000 * (CATEGORIES.index(category) + 1) + index
-    return spec, params
+    style["text"] = text
+    style["font"] = fonts[rng.randrange(len(fonts))]
+    style["fontKind"] = font_kind
+    style["seed"] = 1000 * (CATEGORIES.index(category) + 1) + index
+    return style, params
 
 
 def font_path(entry):
     return os.path.join(FONT_DIRS[entry[0]], entry[1])
 
 
-def render_command(render, spec, png, truth, dejavu_only):
-    cmd = [render, "--size", str(spec["size"]), "--text", spec["text"], "--spacing", str(spec["spacing"]),
-           "--rotate", str(spec["rotate"]), "--shear", str(spec["shear"]), "--polarity", str(spec["polarity"]),
-           "--fg", str(spec["fg"]), "--bg", str(spec["bg"]), "--gradient", str(spec["gradient"]),
-           "--blur", str(spec["blur"]), "--noise", str(spec["noise"]), "--seed", str(spec["seed"]),
-           "--margin", str(spec["margin"]), "--depth", str(spec["depth"]), "--out", png, "--truth", truth]
-    font = spec["font"]
-    if spec["fontKind"] == "seven" and (dejavu_only or font[0] != "dejavu"
+def render_command(render, style, png, truth, dejavu_only):
+    cmd = [render, "--size", str(style["size"]), "--text", style["text"], "--spacing", str(style["spacing"]),
+           "--rotate", str(style["rotate"]), "--shear", str(style["shear"]), "--polarity", str(style["polarity"]),
+           "--fg", str(style["fg"]), "--bg", str(style["bg"]), "--gradient", str(style["gradient"]),
+           "--blur", str(style["blur"]), "--noise", str(style["noise"]), "--seed", str(style["seed"]),
+           "--margin", str(style["margin"]), "--depth", str(style["depth"]), "--out", png, "--truth", truth]
+    font = style["font"]
+    if style["fontKind"] == "seven" and (dejavu_only or font[0] != "dejavu"
                                         and not os.path.exists(font_path(font))):
         if not dejavu_only:
             raise SystemExit(f"missing {font_path(font)}: install {PACKAGES[font[0]]}")
         cmd.append("--seven-segment")
         cmd += ["--font", font_path(DEJAVU_STANDIN["mono"])]
-        spec["font"] = ("builtin", "seven-segment")
+        style["font"] = ("builtin", "seven-segment")
     else:
         if dejavu_only and font[0] != "dejavu":
-            font = spec["font"] = DEJAVU_STANDIN[spec["fontKind"]]
+            font = style["font"] = DEJAVU_STANDIN[style["fontKind"]]
         if not os.path.exists(font_path(font)):
             raise SystemExit(f"missing {font_path(font)}: install {PACKAGES[font[0]]}")
         cmd += ["--font", font_path(font)]
-    if "dotPitch" in spec:
-        cmd += ["--dot-pitch", str(spec["dotPitch"]), "--dot-diameter", str(spec["dotDiameter"])]
+    if "dotPitch" in style:
+        cmd += ["--dot-pitch", str(style["dotPitch"]), "--dot-diameter", str(style["dotDiameter"])]
     return cmd
 
 
@@ -203,20 +203,20 @@ def main():
     for category in categories:
         for i in range(args.per_category):
             rng = random.Random(f"{category}/{i}")
-            spec, params = line_spec(category, i, rng)
+            style, params = line_spec(category, i, rng)
             stem = f"{category}-{i:03d}"
             png, truth, pfile = (os.path.join(args.out, stem + ext)
                                  for ext in (".png", ".truth.json", ".params.json"))
-            cmd = render_command(render, spec, png, truth, args.dejavu_only)
+            cmd = render_command(render, style, png, truth, args.dejavu_only)
             proc = subprocess.run(cmd, capture_output=True, text=True)
             if proc.returncode != 0:
                 raise SystemExit(f"{stem}: koc-render failed ({proc.returncode}): {proc.stderr.strip()}\n"
                                  f"command: {' '.join(cmd)}")
             with open(pfile, "w") as f:
                 json.dump(params, f, indent=1, sort_keys=True)
-            spec["font"] = "/".join(spec["font"])
+            style["font"] = "/".join(style["font"])
             manifest.append({"id": stem, "category": category, "png": stem + ".png",
-                             "truth": stem + ".truth.json", "params": stem + ".params.json", "render": spec})
+                             "truth": stem + ".truth.json", "params": stem + ".params.json", "render": style})
     with open(os.path.join(args.out, "manifest.json"), "w") as f:
         json.dump(manifest, f, indent=1)
     print(f"{len(manifest)} lines in {len(categories)} categories written to {args.out}")

@@ -244,8 +244,8 @@ def finish(a):
     }
 
 
-def fmt(v, spec):
-    return "-" if v is None else format(v, spec)
+def fmt(v, pattern):
+    return "-" if v is None else format(v, pattern)
 
 
 def table(results, name=""):
