@@ -7,6 +7,24 @@
 
 namespace {
 
+// Times whole paragraphs of one image and reports how many positions came
+// back; releases the image and the parameters.
+void timeParagraph(benchmark::State& state, kimg_image* image, const kmath_shapeAffineRect& rect,
+                   koc_charSegmentRunParams* params)
+{
+    koc_charSegmentParagraphResult result;
+    koc_charSegmentParagraphResult_construct(&result);
+    for (auto _ : state) {
+        koc_segmentCharactersParagraph8(image, &rect, params, &result);
+        benchmark::DoNotOptimize(result.isComputed);
+    }
+    const auto* l = static_cast<const koc_charSegmentLineResult*>(result.lineResults.base.begin);
+    state.counters["positions"] = static_cast<double>(l->positionResults.base.size);
+    koc_charSegmentParagraphResult_destruct(&result);
+    koc_charSegmentRunParams_destruct(params);
+    kimg_image_destruct(image);
+}
+
 void BM_SegmentParagraph(benchmark::State& state)
 {
     test::TextLine line;
@@ -25,17 +43,7 @@ void BM_SegmentParagraph(benchmark::State& state)
     params.segmentationMethod = static_cast<uint32_t>(state.range(0));
     params.maxLineAngle = static_cast<double>(state.range(1));
     params.minCharArea = 10;
-    koc_charSegmentParagraphResult result;
-    koc_charSegmentParagraphResult_construct(&result);
-    for (auto _ : state) {
-        koc_segmentCharactersParagraph8(&image, &rect, &params, &result);
-        benchmark::DoNotOptimize(result.isComputed);
-    }
-    const auto* l = static_cast<const koc_charSegmentLineResult*>(result.lineResults.base.begin);
-    state.counters["positions"] = static_cast<double>(l->positionResults.base.size);
-    koc_charSegmentParagraphResult_destruct(&result);
-    koc_charSegmentRunParams_destruct(&params);
-    kimg_image_destruct(&image);
+    timeParagraph(state, &image, rect, &params);
 }
 BENCHMARK(BM_SegmentParagraph)->Args({1, 0})->Args({1, 5})->Args({2, 0})->Args({2, 5})->Unit(benchmark::kMicrosecond);
 
@@ -70,17 +78,7 @@ void BM_SegmentDotMatrixLine(benchmark::State& state)
     params.minCharGap = 3;
     params.minCharHeight = 20;
     params.minCharArea = 40;
-    koc_charSegmentParagraphResult result;
-    koc_charSegmentParagraphResult_construct(&result);
-    for (auto _ : state) {
-        koc_segmentCharactersParagraph8(&image, &rect, &params, &result);
-        benchmark::DoNotOptimize(result.isComputed);
-    }
-    const auto* l = static_cast<const koc_charSegmentLineResult*>(result.lineResults.base.begin);
-    state.counters["positions"] = static_cast<double>(l->positionResults.base.size);
-    koc_charSegmentParagraphResult_destruct(&result);
-    koc_charSegmentRunParams_destruct(&params);
-    kimg_image_destruct(&image);
+    timeParagraph(state, &image, rect, &params);
 }
 BENCHMARK(BM_SegmentDotMatrixLine)->Unit(benchmark::kMicrosecond);
 

@@ -121,6 +121,15 @@ int32_t checkKernel(const kimg_image* src, int32_t kw, int32_t kh, PixelRows<con
     return kw >= 1 && kh >= 1 && kw <= kMaxKernelSide && kh <= kMaxKernelSide ? 0 : KOC_E_BAD_ARGUMENT;
 }
 
+// A fresh image of src's depth, window and transforms, and a view on it:
+// every filter writes its result there and hands it over only when done.
+template <class Pixel>
+int32_t newOutputLike(const kimg_image* src, ScopedImage* fresh, PixelRows<Pixel>* out) noexcept
+{
+    KOC_RETURN_IF_FAILED(newImageLike(src, PixelTraits<Pixel>::kDepth, fresh->get()));
+    return viewPixels(fresh->get(), out);
+}
+
 }  // namespace
 
 template <class Pixel>
@@ -132,9 +141,8 @@ int32_t pelLocalMean(const kimg_image* src, int32_t kw, int32_t kh, kimg_image* 
     KOC_RETURN_IF_FAILED(checkKernel(src, kw, kh, &in));
     return guarded([&]() -> int32_t {
         ScopedImage fresh;
-        KOC_RETURN_IF_FAILED(newImageLike(src, PixelTraits<Pixel>::kDepth, fresh.get()));
         PixelRows<Pixel> out;
-        KOC_RETURN_IF_FAILED(viewPixels(fresh.get(), &out));
+        KOC_RETURN_IF_FAILED(newOutputLike(src, &fresh, &out));
         const auto count = static_cast<uint64_t>(kw) * static_cast<uint64_t>(kh);
         const auto perRow = [&](int32_t j, const uint64_t* sums, const uint64_t*) {
             Pixel* row = out.row(j);
@@ -160,12 +168,10 @@ int32_t pelLocalMeanAndStdDev(const kimg_image* src, int32_t kw, int32_t kh, kim
     return guarded([&]() -> int32_t {
         ScopedImage freshMean;
         ScopedImage freshDev;
-        KOC_RETURN_IF_FAILED(newImageLike(src, PixelTraits<Pixel>::kDepth, freshMean.get()));
-        KOC_RETURN_IF_FAILED(newImageLike(src, PixelTraits<Pixel>::kDepth, freshDev.get()));
         PixelRows<Pixel> outMean;
         PixelRows<Pixel> outDev;
-        KOC_RETURN_IF_FAILED(viewPixels(freshMean.get(), &outMean));
-        KOC_RETURN_IF_FAILED(viewPixels(freshDev.get(), &outDev));
+        KOC_RETURN_IF_FAILED(newOutputLike(src, &freshMean, &outMean));
+        KOC_RETURN_IF_FAILED(newOutputLike(src, &freshDev, &outDev));
         const auto count = static_cast<uint64_t>(kw) * static_cast<uint64_t>(kh);
         const auto perRow = [&](int32_t j, const uint64_t* sums, const uint64_t* sq) {
             Pixel* m = outMean.row(j);
@@ -194,9 +200,8 @@ int32_t pelSubLocalMeanAddCentre(const kimg_image* src, int32_t kw, int32_t kh, 
     KOC_RETURN_IF_FAILED(checkKernel(src, kw, kh, &in));
     return guarded([&]() -> int32_t {
         ScopedImage fresh;
-        KOC_RETURN_IF_FAILED(newImageLike(src, PixelTraits<Pixel>::kDepth, fresh.get()));
         PixelRows<Pixel> out;
-        KOC_RETURN_IF_FAILED(viewPixels(fresh.get(), &out));
+        KOC_RETURN_IF_FAILED(newOutputLike(src, &fresh, &out));
         const auto count = static_cast<uint64_t>(kw) * static_cast<uint64_t>(kh);
         constexpr int32_t kCentre = PixelTraits<Pixel>::kCentre;
         constexpr int32_t kMax = PixelTraits<Pixel>::kMax;
