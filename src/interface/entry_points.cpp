@@ -113,6 +113,7 @@ int32_t paragraph(const Image* image, const kmath_shapeAffineRect* rect, const k
                   koc_charSegmentParagraphResult* result) noexcept
 {
     KOC_ASSERT(image != nullptr && rect != nullptr && params != nullptr && result != nullptr);
+    result->isComputed = 0;  // as for the full-image calls: down before any step can fail
     koc_lineExtractResult line;
     KOC_RETURN_IF_FAILED(koc_lineExtractResult_construct(&line));
     Always dropLine([&] { koc_lineExtractResult_destruct(&line); });
@@ -132,6 +133,10 @@ int32_t allParagraphs(const Image* image, const kstd_vector_kmath_shapeAffineRec
                       const koc_charSegmentRunParams* params, koc_charSegmentResult* result) noexcept
 {
     KOC_ASSERT(image != nullptr && rects != nullptr && params != nullptr && result != nullptr);
+    // A reused result must never look computed after a failed call, whatever
+    // step fails. The full reset comes later (an empty rectangle vector leaves
+    // the paragraphs as they were), but the flag goes down before any check.
+    result->isComputed = 0;
     KOC_RETURN_IF_FAILED(koc_charSegmentRunParams_validate(params));
     if constexpr (Slot == 2) {
         KOC_RETURN_IF_FAILED(checkImageUsable(&image->image));
@@ -245,6 +250,11 @@ KOC_API int32_t koc_extractLineAndNormalize_(const kimg_imageConst* image8, cons
     using namespace koc::interface;
     KOC_ASSERT(rect != nullptr && params != nullptr && out != nullptr);
     KOC_ASSERT(image8 != nullptr || image16 != nullptr || range != nullptr);
+    // The result's flags go down before the checks, so a failed call on a
+    // reused result never leaves the previous line marked found.
+    out->isLineFound = 0;
+    out->isLineImageValid = 0;
+    out->isNormalizedImageValid = 0;
     KOC_RETURN_IF_FAILED(koc_charSegmentRunParams_validate(params));
     const kimg_image* image = image8 != nullptr ? image8 : image16;
     k3img_rangeImage16 filled;
@@ -293,6 +303,7 @@ KOC_API int32_t koc_segmentCharactersOnly_(const koc_lineExtractResult* line, co
                                            koc_charSegmentParagraphResult* result) noexcept
 {
     KOC_ASSERT(line != nullptr && params != nullptr && result != nullptr);
+    result->isComputed = 0;
     KOC_RETURN_IF_FAILED(koc_charSegmentParagraphResult_reset(result));
     KOC_RETURN_IF_FAILED(kstd_vector_koc_charSegmentLineResult_resize(&result->lineResults, params->numLines));
     auto* lines = static_cast<koc_charSegmentLineResult*>(result->lineResults.base.begin);

@@ -110,7 +110,8 @@ int32_t searchRotation(const Projector& p, const kimg_image* field, const int32_
     const int32_t a = best - range;
     const kstd_vector32s& prof = v.profile(best);
     int32_t top = 0, bottom = 0;
-    findTextBand(static_cast<const int32_t*>(prof.base.begin), static_cast<int32_t>(prof.base.size), &top, &bottom);
+    KOC_RETURN_IF_FAILED(
+        findTextBand(static_cast<const int32_t*>(prof.base.begin), static_cast<int32_t>(prof.base.size), &top, &bottom));
     // Bin r of a slope t > 0 meets row r at the last sample of the row, and
     // for t <= 0 at the first one: the band's ends are taken there, so they
     // lie on the band's own lines. Profiles count from the (trimmed)
@@ -283,50 +284,54 @@ uint16_t angle16FromDegrees(int32_t degrees) noexcept
     return static_cast<uint16_t>((positive * 65536 + 180) / 360);
 }
 
-void shortestMassWindow(const int32_t* profile, int32_t n, double q, int32_t* start, int32_t* end)
+int32_t shortestMassWindow(const int32_t* profile, int32_t n, double q, int32_t* start, int32_t* end) noexcept
 {
     *start = 0;
     *end = n - 1;
     if (n <= 0) {
-        return;
+        return 0;
     }
-    // Prefix masses; c[i + 1] is the mass of bins 0..i.
-    services::Vector<uint64_t> c(static_cast<size_t>(n) + 1, 0);
-    for (int32_t i = 0; i < n; ++i) {
-        c[i + 1] = c[i] + static_cast<uint64_t>((std::abs(static_cast<int64_t>(profile[i])) + 128) >> 8);
-    }
-    const auto target = static_cast<uint64_t>(static_cast<uint32_t>(static_cast<double>(c[n]) * (1.0 - q)));
-    int32_t bestLength = n;
-    int32_t e = 0;
-    // The first end reaching the target never moves left as the start moves
-    // right (masses are non-negative), so one sweep finds every window.
-    for (int32_t s = 0; s < n; ++s) {
-        e = std::max(e, s);
-        while (e < n && c[e + 1] - c[s] < target) {
-            ++e;
+    return guarded([&] {
+        // Prefix masses; c[i + 1] is the mass of bins 0..i.
+        services::Vector<uint64_t> c(static_cast<size_t>(n) + 1, 0);
+        for (int32_t i = 0; i < n; ++i) {
+            c[i + 1] = c[i] + static_cast<uint64_t>((std::abs(static_cast<int64_t>(profile[i])) + 128) >> 8);
         }
-        if (e >= n) {
-            break;
+        const auto target = static_cast<uint64_t>(static_cast<uint32_t>(static_cast<double>(c[n]) * (1.0 - q)));
+        int32_t bestLength = n;
+        int32_t e = 0;
+        // The first end reaching the target never moves left as the start moves
+        // right (masses are non-negative), so one sweep finds every window.
+        for (int32_t s = 0; s < n; ++s) {
+            e = std::max(e, s);
+            while (e < n && c[e + 1] - c[s] < target) {
+                ++e;
+            }
+            if (e >= n) {
+                break;
+            }
+            if (e - s + 1 < bestLength) {
+                bestLength = e - s + 1;
+                *start = s;
+                *end = e;
+            }
         }
-        if (e - s + 1 < bestLength) {
-            bestLength = e - s + 1;
-            *start = s;
-            *end = e;
-        }
-    }
+        return 0;
+    });
 }
 
-void findTextBand(const int32_t* profile, int32_t n, int32_t* top, int32_t* bottom)
+int32_t findTextBand(const int32_t* profile, int32_t n, int32_t* top, int32_t* bottom) noexcept
 {
     int32_t s1 = 0, e1 = 0, s2 = 0, e2 = 0;
-    shortestMassWindow(profile, n, 2 * 0.09, &s1, &e1);
+    KOC_RETURN_IF_FAILED(shortestMassWindow(profile, n, 2 * 0.09, &s1, &e1));
     const double width = (e1 - s1 + 1) / (1.0 - 2 * 0.09);
     const double centre = (s1 + e1) * 0.5;
     const auto lo = static_cast<int32_t>(std::floor(centre - width / 2.0));
     const auto hi = static_cast<int32_t>(std::ceil(centre + width / 2.0));
-    shortestMassWindow(profile, n, 2 * 0.08, &s2, &e2);
+    KOC_RETURN_IF_FAILED(shortestMassWindow(profile, n, 2 * 0.08, &s2, &e2));
     *top = std::max(lo, s2) + 1;
     *bottom = std::max(std::min(hi, e2) - 1, *top);
+    return 0;
 }
 
 int32_t boundingParallelogram(const kmath_vect* points, int32_t count, double alpha, double beta,

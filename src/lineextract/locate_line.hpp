@@ -28,9 +28,10 @@ int32_t locateTextLine16(const kimg_image* image16, bool isRectified, const kmat
 
 // The window [start, end] of fewest bins holding all but the share q of the
 // profile's mass (bins weighted (|p| + 128) >> 8); the first shortest wins.
-void shortestMassWindow(const int32_t* profile, int32_t n, double q, int32_t* start, int32_t* end);
+// Out of memory gives its code (the prefix masses need a block).
+int32_t shortestMassWindow(const int32_t* profile, int32_t n, double q, int32_t* start, int32_t* end) noexcept;
 // Top and bottom bins of the text band of a horizontal profile.
-void findTextBand(const int32_t* profile, int32_t n, int32_t* top, int32_t* bottom);
+int32_t findTextBand(const int32_t* profile, int32_t n, int32_t* top, int32_t* bottom) noexcept;
 // The parallelogram with sides along alpha and beta + pi/2 (radians) that
 // encloses the points.
 int32_t boundingParallelogram(const kmath_vect* points, int32_t count, double alpha, double beta,

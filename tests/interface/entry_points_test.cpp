@@ -3,6 +3,8 @@
 // image kinds.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "koc/koc.h"
 #include "support/fakes.hpp"
 #include "support/text_image.hpp"
@@ -47,13 +49,65 @@ Owned textImage()
     return Owned(test::TextLine{}.render());
 }
 
-TEST(EntryPoints, EmptyRectangleVectorLeavesTheResultUntouched)
+TEST(EntryPoints, EmptyRectangleVectorKeepsTheParagraphsButNotTheComputedFlag)
 {
     Owned image = textImage();
     Call call;
-    call.result.isComputed = 1;  // as a previous call left it
-    EXPECT_EQ(KOC_E_NO_RECTS, koc_segmentCharacters8(&image.img, &call.rects, &call.params, &call.result));
-    EXPECT_EQ(1, call.result.isComputed);
+    call.add(test::boxRect(10, 10, 280, 60));
+    ASSERT_EQ(0, koc_segmentCharacters8(&image.img, &call.rects, &call.params, &call.result));
+    kstd_vector_kmath_shapeAffineRect none;
+    kstd_vector_kmath_shapeAffineRect_constructEmpty(&none);
+    EXPECT_EQ(KOC_E_NO_RECTS, koc_segmentCharacters8(&image.img, &none, &call.params, &call.result));
+    kstd_vector_kmath_shapeAffineRect_destruct(&none);
+    EXPECT_EQ(0, call.result.isComputed);
+    EXPECT_EQ(1, call.result.paragraphResults.base.size);
+}
+
+// Every early failure on a result left computed by an earlier call: the
+// flags must come down whichever check fails first.
+TEST(EntryPoints, FailedCallsOnReusedResultsLeaveThemNotComputed)
+{
+    Owned image = textImage();
+    kimg_image unbound;
+    kimg_image_construct(&unbound);
+    const std::function<int32_t(Call&)> failures[] = {
+        [&](Call& c) {
+            c.params.numLines = 0;
+            return koc_segmentCharacters8(&image.img, &c.rects, &c.params, &c.result);
+        },
+        [&](Call& c) { return koc_segmentCharacters8(&unbound, &c.rects, &c.params, &c.result); },
+        [&](Call& c) {
+            test::TrippingAttention cancel(0);
+            return koc_segmentCharacters8(&image.img, &c.rects, &c.params, &c.result);
+        },
+    };
+    for (const auto& fail : failures) {
+        Call call;
+        call.add(test::boxRect(10, 10, 280, 60));
+        ASSERT_EQ(0, koc_segmentCharacters8(&image.img, &call.rects, &call.params, &call.result));
+        ASSERT_EQ(1, call.result.isComputed);
+        EXPECT_LT(fail(call), 0);
+        EXPECT_EQ(0, call.result.isComputed);
+    }
+    // The one-paragraph and extraction steps keep the same rule.
+    Call call;
+    const kmath_shapeAffineRect rect = test::boxRect(10, 10, 280, 60);
+    koc_charSegmentParagraphResult paragraph;
+    koc_charSegmentParagraphResult_construct(&paragraph);
+    koc_lineExtractResult line;
+    koc_lineExtractResult_construct(&line);
+    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &call.params, &paragraph));
+    ASSERT_EQ(0, koc_extractLineAndNormalize_(&image.img, nullptr, nullptr, &rect, &call.params, &line));
+    ASSERT_EQ(1, line.isLineFound);
+    call.params.numLines = 0;
+    EXPECT_EQ(KOC_E_NUM_LINES, koc_segmentCharactersParagraph8(&image.img, &rect, &call.params, &paragraph));
+    EXPECT_EQ(0, paragraph.isComputed);
+    EXPECT_EQ(KOC_E_NUM_LINES, koc_extractLineAndNormalize_(&image.img, nullptr, nullptr, &rect, &call.params, &line));
+    EXPECT_EQ(0, line.isLineFound);
+    EXPECT_EQ(0, line.isLineImageValid);
+    koc_lineExtractResult_destruct(&line);
+    koc_charSegmentParagraphResult_destruct(&paragraph);
+    kimg_image_destruct(&unbound);
 }
 
 struct RectCase {

@@ -18,14 +18,14 @@ TEST(LocateTextBand, BlockProfileGivesTheBandShrunkByOneBinEachSide)
     std::vector<int32_t> profile(30, 0);
     for (int i = 10; i <= 19; ++i) profile[i] = 100 * 256;
     int32_t s = 0, e = 0;
-    shortestMassWindow(profile.data(), 30, 0.18, &s, &e);
+    ASSERT_EQ(0, shortestMassWindow(profile.data(), 30, 0.18, &s, &e));
     EXPECT_EQ(10, s);
     EXPECT_EQ(18, e);
-    shortestMassWindow(profile.data(), 30, 0.16, &s, &e);
+    ASSERT_EQ(0, shortestMassWindow(profile.data(), 30, 0.16, &s, &e));
     EXPECT_EQ(10, s);
     EXPECT_EQ(18, e);
     int32_t top = 0, bottom = 0;
-    findTextBand(profile.data(), 30, &top, &bottom);
+    ASSERT_EQ(0, findTextBand(profile.data(), 30, &top, &bottom));
     EXPECT_EQ(11, top);
     EXPECT_EQ(17, bottom);
 }
@@ -60,7 +60,7 @@ TEST(LocateTextBand, ShortestMassWindowMatchesBruteForce)
             }
         }
         int32_t s = -1, e = -1;
-        shortestMassWindow(p.data(), n, 0.18, &s, &e);
+        ASSERT_EQ(0, shortestMassWindow(p.data(), n, 0.18, &s, &e));
         ASSERT_EQ(bestS, s) << "trial " << trial;
         ASSERT_EQ(bestE, e) << "trial " << trial;
     }
