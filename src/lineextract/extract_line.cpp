@@ -135,9 +135,11 @@ int32_t normalizedTo8(const kimg_image* image16, kimg_image* stored) noexcept
         if (lo != hi && in.width > 0 && in.height > 0) {
             const double below = lo < 32768 ? 128.0 / (32768.0 - lo) : 0.0;
             const double above = hi > 32768 ? 127.0 / (hi - 32768.0) : 0.0;
+            // Entries for values outside [lo, hi] are never read, but they
+            // must not convert out-of-range doubles: clamped, they are.
+            const auto to8 = [](double v) { return static_cast<uint8_t>(std::clamp(v, 0.0, 255.0)); };
             for (uint32_t p = 0; p < 65536; ++p) {
-                table[p] = p < 32768 ? static_cast<uint8_t>((static_cast<double>(p) - lo) * below)
-                                     : static_cast<uint8_t>(128.0 + (p - 32768.0) * above);
+                table[p] = p < 32768 ? to8((static_cast<double>(p) - lo) * below) : to8(128.0 + (p - 32768.0) * above);
             }
         }
         return mapTo8(image16, table, stored);

@@ -211,10 +211,16 @@ TEST_F(ToolTest, BadFilesFailAloneWithTheirReason)
     std::ofstream(path("zero.pgm"), std::ios::binary) << "P5\n0 10\n255\n";
     std::ofstream(path("short.pgm"), std::ios::binary) << "P5\n10 10\n255\n" << std::string(20, 'x');
     std::ofstream(path("maxval.pgm"), std::ios::binary) << "P2 2 1 70000\n1 2\n";
+    // Declares 2147483647 x 2147483647 pixels in a few bytes: refused from the
+    // header, before anything is allocated.
+    const std::string header("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\x7f\xff\xff\xff\x7f\xff\xff\xff\x08\0\0\0\0"
+                             "\x31\xa2\x54\xba", 33);
+    std::ofstream(path("huge.png"), std::ios::binary) << header;
+    std::ofstream(path("huge.pgm"), std::ios::binary) << "P5 2147483647 2147483647 255\n";
     const std::vector<std::pair<std::string, std::string>> bad = {
         {"truncated.png", "truncated"}, {"empty.png", "empty file"},    {"text.png", "not a PNG or PGM"},
         {"zero.pgm", "zero-size"},      {"short.pgm", "truncated"},     {"maxval.pgm", "maxval 70000"},
-        {"missing.png", "cannot open"}};
+        {"missing.png", "cannot open"}, {"huge.png", "exceeds user limit"},   {"huge.pgm", "too large"}};
     std::string args = kRoad + "--json - " + quoted(good);
     for (const auto& [name, reason] : bad) args += " " + quoted(path(name));
     const Outcome o = run(args);
@@ -305,6 +311,7 @@ TEST_F(ToolTest, MalformedArgumentsAreUsageErrors)
     std::ofstream(path("broken.json")) << "{\"maxLineAngle\": ";
     std::ofstream(path("typo.json")) << R"({"maxLineAngel": 3})";
     std::ofstream(path("string.json")) << R"({"spaceParams": {"minSpaceWidth": "7"}})";
+    std::ofstream(path("overflow.json")) << R"({"maxLineAngle": 1e400})";
     const std::vector<std::array<std::string, 2>> cases = {
         {"--polarity=-1", "polarity: -1 is not a whole number"},
         {"--minCharArea 2.5", "minCharArea: 2.5 is not a whole number"},
@@ -315,6 +322,8 @@ TEST_F(ToolTest, MalformedArgumentsAreUsageErrors)
         {"--params " + quoted(path("broken.json")), "not valid JSON"},
         {"--params " + quoted(path("typo.json")), "maxLineAngel: no such field"},
         {"--params " + quoted(path("string.json")), "minSpaceWidth: expected a number"},
+        {"--params " + quoted(path("overflow.json")), "number overflow"},
+        {"--params " + quoted(dir), "not a regular file"},
         {"--jobs 0", "--jobs"},
         {"--no-such-flag", "no-such-flag"},
     };

@@ -30,11 +30,21 @@ struct PngSource {
 extern "C" void pngOnError(png_structp png, png_const_charp message)
 {
     auto* source = static_cast<PngSource*>(png_get_error_ptr(png));
-    std::snprintf(source->message, sizeof source->message, "%s", message);
+    // A warning just before the error says why (the size limit, say).
+    if (source->message[0] != '\0') {
+        const std::string warning = source->message;
+        std::snprintf(source->message, sizeof source->message, "%s (%s)", message, warning.c_str());
+    } else {
+        std::snprintf(source->message, sizeof source->message, "%s", message);
+    }
     png_longjmp(png, 1);
 }
 
-extern "C" void pngOnWarning(png_structp, png_const_charp) {}
+extern "C" void pngOnWarning(png_structp png, png_const_charp message)
+{
+    auto* source = static_cast<PngSource*>(png_get_error_ptr(png));
+    std::snprintf(source->message, sizeof source->message, "%s", message);
+}
 
 extern "C" void pngOnRead(png_structp png, png_bytep out, png_size_t count)
 {
@@ -61,7 +71,10 @@ bool pngReadLayout(png_structp png, png_infop info, PngLayout* layout)
     if (setjmp(png_jmpbuf(png)) != 0) {
         return false;
     }
-    png_set_user_limits(png, 0x7fffffffu, 0x7fffffffu);
+    // Our own limit, before the header is read: libpng then refuses a huge
+    // declared size at once instead of the tool finding out afterwards.
+    png_set_user_limits(png, kMaxSide, kMaxSide);
+    png_set_chunk_malloc_max(png, 8u << 20);
     png_read_info(png, info);
     const png_byte colourType = png_get_color_type(png, info);
     const png_byte depth = png_get_bit_depth(png, info);
@@ -184,7 +197,7 @@ public:
             error = "bad PGM: maxval " + std::to_string(maxval) + " is not in 1..65535";
             return false;
         }
-        if (width > 0x7fffffff || height > 0x7fffffff || static_cast<int64_t>(width * height) > kMaxPixels) {
+        if (width > kMaxSide || height > kMaxSide || static_cast<int64_t>(width * height) > kMaxPixels) {
             error = "image too large (" + std::to_string(width) + "x" + std::to_string(height) + ")";
             return false;
         }

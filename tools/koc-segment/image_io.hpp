@@ -40,6 +40,8 @@ struct RgbImage {
 
 // The largest image the tool accepts, in pixels.
 constexpr int64_t kMaxPixels = int64_t{1} << 28;
+// Either side of an image the tool reads, in pixels.
+constexpr uint32_t kMaxSide = 1u << 16;
 
 // Reads a PNG (grey, grey+alpha, palette or colour, any bit depth) or a PGM
 // (binary P5 or plain P2, maxval up to 65535) file; the format is told by

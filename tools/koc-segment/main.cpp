@@ -182,18 +182,8 @@ int main(int argc, char** argv)
     RunRequest request;
     koc_charSegmentRunParams_construct(&request.params);
     if (!paramsPath.empty()) {
-        std::ifstream in(paramsPath);
-        if (!in) {
-            return usageError(paramsPath + ": cannot open");
-        }
-        nlohmann::ordered_json json;
-        try {
-            json = nlohmann::ordered_json::parse(in);
-        } catch (const nlohmann::ordered_json::parse_error& e) {
-            return usageError(paramsPath + ": not valid JSON: " + e.what());
-        }
         std::string error;
-        if (!applyParamsJson(json, request.params, error)) {
+        if (!applyParamsFile(paramsPath, request.params, error)) {
             return usageError(paramsPath + ": " + error);
         }
     }

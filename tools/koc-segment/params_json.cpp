@@ -1,6 +1,10 @@
 // params_json.cpp: the field table and its conversions.
 #include "params_json.hpp"
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -214,6 +218,42 @@ bool applyParamsJson(const nlohmann::ordered_json& json, koc_charSegmentRunParam
         }
     }
     return true;
+}
+
+bool applyParamsText(const std::string& text, koc_charSegmentRunParams& params, std::string& error)
+{
+    nlohmann::ordered_json json;
+    try {
+        json = nlohmann::ordered_json::parse(text);
+    } catch (const nlohmann::ordered_json::parse_error& e) {
+        error = std::string("not valid JSON: ") + e.what();
+        return false;
+    } catch (const nlohmann::ordered_json::exception& e) {
+        // out_of_range for numbers past a double's range, and its siblings.
+        error = std::string("unusable JSON: ") + e.what();
+        return false;
+    }
+    return applyParamsJson(json, params, error);
+}
+
+bool applyParamsFile(const std::string& path, koc_charSegmentRunParams& params, std::string& error)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        error = std::filesystem::exists(path, ec) ? "not a regular file" : "cannot open: no such file";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot open";
+        return false;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        error = "read error";
+        return false;
+    }
+    return applyParamsText(text, params, error);
 }
 
 std::string fieldsOfCode(int32_t code, const koc_charSegmentRunParams& params)

@@ -38,6 +38,15 @@ bool setParamField(koc_charSegmentRunParams& params, const ParamField& field, do
 // are errors (false with a message).
 bool applyParamsJson(const nlohmann::ordered_json& json, koc_charSegmentRunParams& params, std::string& error);
 
+// Parses JSON text (a --params file's contents) and applies it; false with
+// a message for text that is not JSON, numbers no double holds (1e400), or
+// anything applyParamsJson refuses. Never throws.
+bool applyParamsText(const std::string& text, koc_charSegmentRunParams& params, std::string& error);
+
+// Reads a --params file and applies it; false with a message when the path
+// is not a readable regular file or its contents are refused.
+bool applyParamsFile(const std::string& path, koc_charSegmentRunParams& params, std::string& error);
+
 // The field or fields a validate code is about ("maxLineAngle",
 // "minCharWidth, maxCharWidth"), each with its value; empty for other codes.
 std::string fieldsOfCode(int32_t code, const koc_charSegmentRunParams& params);
