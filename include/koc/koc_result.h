@@ -22,6 +22,7 @@
     X(KOC_E_SINGULAR_XFORM, 0x80000106, "transform cannot be inverted")                                \
     X(KOC_E_BAD_ARGUMENT, 0x80000107, "argument value out of range")                                   \
     X(KOC_E_CANCELLED, 0x80000108, "cancelled by the attention check")                                 \
+    X(KOC_E_LIMIT_EXCEEDED, 0x80000109, "request exceeds the size limits of one call (KOC_MAX_*)")     \
     X(KOC_E_NO_SAMPLES, 0x80000542, "statistics accumulator holds no samples")                         \
     X(KOC_E_NO_OPTIMIZED_KERNEL, 0x80000601, "no optimised kernel for this operation")                 \
     X(KOC_E_ARCHIVE_NO_OBJECT, 0x80000d82, "archive holds no object here")                             \

@@ -6,8 +6,9 @@
  * belongs to rectangle i. The run parameters are validated once per call and
  * never changed. The result is computed only when every paragraph
  * succeeded; on a failure the paragraphs before the failing one stay filled.
- * Codes of our own: KOC_E_NO_RECTS (empty rectangle vector; the result is
- * not touched), KOC_E_IMAGE_UNBOUND, KOC_E_NOT_LINEAR_XFORM,
+ * A failed call leaves the result marked not computed. Codes of our own:
+ * KOC_E_NO_RECTS (empty rectangle vector; the paragraphs are left as they
+ * were), KOC_E_LIMIT_EXCEEDED (see the limits below), KOC_E_IMAGE_UNBOUND, KOC_E_NOT_LINEAR_XFORM,
  * KOC_E_RECT_DEGENERATE, KOC_E_RECT_SIDE_TOO_SHORT, KOC_E_RECT_OUTSIDE_IMAGE,
  * KOC_E_RECT_PARTLY_OUTSIDE, KOC_E_NEEDS_GRADIENT_METHOD, and every validate
  * code. Calls on distinct results may run on distinct threads at once. */
@@ -19,6 +20,18 @@
 #include "koc/koc_results.h"
 
 KOC_EXTERN_C_BEGIN
+
+/* Size limits of one call, checked before anything large is allocated; a
+ * request beyond them gives KOC_E_LIMIT_EXCEEDED. With them, the working
+ * memory of one paragraph stays well below 1 GiB whatever the request (a
+ * rectangle at the limits with the widest search peaks near 140 MiB; a
+ * typical text line needs a few MiB). Rectangle sizes are measured in image
+ * pixels, after the line extraction has cut a rectangle down to the part
+ * that meets the image. */
+#define KOC_MAX_RECT_SIDE 16384          /* either side of a rectangle */
+#define KOC_MAX_RECT_PIXELS (1 << 24)    /* a rectangle's area */
+#define KOC_MAX_FILL_PIXELS (1 << 26)    /* the window a range image's gaps are filled over */
+#define KOC_MAX_NUM_LINES 256            /* numLines of one paragraph */
 
 KOC_API int32_t koc_segmentCharacters8(const kimg_imageConst* image, const kstd_vector_kmath_shapeAffineRect* rects,
                                        const koc_charSegmentRunParams* params, koc_charSegmentResult* result) KOC_NOEXCEPT;

@@ -82,6 +82,10 @@ int32_t fillRangeImageGaps(const k3img_rangeImage16* range, const kstd_rect32& r
     if (right - left < 1 || bottom - top < 1) {
         return KOC_E_RECT_OUTSIDE_IMAGE;
     }
+    // Rectangles far apart make a union much larger than any of them.
+    if ((right - left) * (bottom - top) > KOC_MAX_FILL_PIXELS) {
+        return KOC_E_LIMIT_EXCEEDED;
+    }
     const kstd_rect32 padded{static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(right - left),
                              static_cast<int32_t>(bottom - top)};
     KOC_RETURN_IF_FAILED(k3img_rangeImage16Const_setWindowRect(&copy, &padded));
@@ -138,6 +142,9 @@ int32_t allParagraphs(const Image* image, const kstd_vector_kmath_shapeAffineRec
     // the paragraphs as they were), but the flag goes down before any check.
     result->isComputed = 0;
     KOC_RETURN_IF_FAILED(koc_charSegmentRunParams_validate(params));
+    if (params->numLines > KOC_MAX_NUM_LINES) {
+        return KOC_E_LIMIT_EXCEEDED;
+    }
     if constexpr (Slot == 2) {
         KOC_RETURN_IF_FAILED(checkImageUsable(&image->image));
     } else {
@@ -304,6 +311,9 @@ KOC_API int32_t koc_segmentCharactersOnly_(const koc_lineExtractResult* line, co
 {
     KOC_ASSERT(line != nullptr && params != nullptr && result != nullptr);
     result->isComputed = 0;
+    if (params->numLines > KOC_MAX_NUM_LINES) {
+        return KOC_E_LIMIT_EXCEEDED;
+    }
     KOC_RETURN_IF_FAILED(koc_charSegmentParagraphResult_reset(result));
     KOC_RETURN_IF_FAILED(kstd_vector_koc_charSegmentLineResult_resize(&result->lineResults, params->numLines));
     auto* lines = static_cast<koc_charSegmentLineResult*>(result->lineResults.base.begin);

@@ -1,9 +1,12 @@
 // extract_line.cpp: the line-extraction driver: locate the line, cut it out,
 // normalise it and decide its polarity, for 8-bit and 16-bit images.
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "interface/guard.hpp"
+#include "interface/lifecycle.hpp"
+#include "koc/koc_segment.h"
 #include "koc/ksys.h"
 #include "lineextract/edgelet_record.hpp"
 #include "lineextract/locate_line.hpp"
@@ -211,10 +214,145 @@ int32_t extractLineImage(const kimg_image* image, const kmath_shapeAffineRect* i
     return 0;
 }
 
-int32_t extract(const Road& road, const kimg_image* image, const kmath_shapeAffineRect* inputRect,
+// The extraction parameters come straight from hosts as well as from the
+// run parameters: every field that sizes work or feeds a conversion is
+// checked with the run parameters' code for the same rule, in their order.
+int32_t checkParams(const koc_lineExtractParams* p) noexcept
+{
+    if (p->polarity != 1 && p->polarity != 2 && p->polarity != 4) return KOC_E_POLARITY;
+    if (outsideRange(p->maxLineAngle, 0.0, 45.0)) return KOC_E_MAX_LINE_ANGLE;
+    if (outsideRange(p->maxSkewAngle, 0.0, 45.0)) return KOC_E_MAX_SKEW_ANGLE;
+    const uint32_t m = p->normalizationMode;
+    if (m != 1 && m != 2 && m != 4 && m != 8) return KOC_E_NORMALIZATION_MODE;
+    if (p->maxHeight < 1) return KOC_E_MAX_CHAR_HEIGHT;
+    if (p->useGradientMethod > 1) return KOC_E_USE_GRADIENT_METHOD;
+    return 0;
+}
+
+// Work follows the rectangle, so a rectangle reaching far past the image is
+// cut down to the part that meets the image window: the bounding box, in
+// the rectangle's own frame, of its intersection with the window, widened
+// to whole pixel steps so the kept part samples exactly as before. A
+// rectangle inside the window is kept as it is; one that misses it is
+// refused. Then the size limits apply to what is left.
+int32_t clipRectToImage(const kimg_image* image, const kmath_shapeAffineRect* rect, kmath_shapeAffineRect* clipped) noexcept
+{
+    *clipped = *rect;
+    kmath_xformLinear toPixels;
+    KOC_RETURN_IF_FAILED(kimg_imageConst_getLinearImageFromClientXform(image, &toPixels));
+    kmath_shapeAffineRect inImage;
+    KOC_RETURN_IF_FAILED(kmath_shapeAffineRect_initMap(&inImage, &toPixels, rect));
+    kmath_shapeAffineRectPoints p;
+    KOC_RETURN_IF_FAILED(kmath_shapeAffineRect_getPoints(&inImage, &p));
+    const double ax = p.px.x - p.po.x, ay = p.px.y - p.po.y;  // x side
+    const double bx = p.py.x - p.po.x, by = p.py.y - p.po.y;  // y side
+    const double lengthX = std::hypot(ax, ay), lengthY = std::hypot(bx, by);
+    const double det = ax * by - ay * bx;
+    if (!std::isfinite(lengthX) || !std::isfinite(lengthY) || !std::isfinite(det) || det == 0.0) {
+        return KOC_E_RECT_DEGENERATE;
+    }
+    kstd_rect32 w;
+    KOC_RETURN_IF_FAILED(kimg_image_getWindow(image, &w));
+    constexpr double kSlack = 1e-7;
+    const double x0 = w.x - kSlack, x1 = static_cast<double>(w.x) + w.width + kSlack;
+    const double y0 = w.y - kSlack, y1 = static_cast<double>(w.y) + w.height + kSlack;
+    // The parallelogram clipped by the four sides of the window.
+    std::array<kmath_vect, 16> poly{}, next{};
+    poly[0] = p.po;
+    poly[1] = p.px;
+    poly[2] = kmath_vect{p.px.x + bx, p.px.y + by};
+    poly[3] = p.py;
+    size_t n = 4;
+    const auto clipSide = [&](auto inside, auto cross) {
+        size_t m = 0;
+        for (size_t i = 0; i < n; ++i) {
+            const kmath_vect& a = poly[i];
+            const kmath_vect& b = poly[(i + 1) % n];
+            if (inside(a)) {
+                next[m++] = a;
+                if (!inside(b)) next[m++] = cross(a, b);
+            } else if (inside(b)) {
+                next[m++] = cross(a, b);
+            }
+        }
+        poly = next;
+        n = m;
+    };
+    const auto atX = [](double x) {
+        return [x](const kmath_vect& a, const kmath_vect& b) {
+            const double t = (x - a.x) / (b.x - a.x);
+            return kmath_vect{x, a.y + t * (b.y - a.y)};
+        };
+    };
+    const auto atY = [](double y) {
+        return [y](const kmath_vect& a, const kmath_vect& b) {
+            const double t = (y - a.y) / (b.y - a.y);
+            return kmath_vect{a.x + t * (b.x - a.x), y};
+        };
+    };
+    bool allInside = true;
+    for (size_t i = 0; i < 4; ++i) {
+        allInside = allInside && poly[i].x >= x0 && poly[i].x <= x1 && poly[i].y >= y0 && poly[i].y <= y1;
+    }
+    if (!allInside) {
+        clipSide([&](const kmath_vect& v) { return v.x >= x0; }, atX(x0));
+        clipSide([&](const kmath_vect& v) { return v.x <= x1; }, atX(x1));
+        clipSide([&](const kmath_vect& v) { return v.y >= y0; }, atY(y0));
+        clipSide([&](const kmath_vect& v) { return v.y <= y1; }, atY(y1));
+        if (n < 3) {
+            return KOC_E_RECT_OUTSIDE_IMAGE;
+        }
+    }
+    double u0 = 0.0, u1 = 1.0, v0 = 0.0, v1 = 1.0;
+    if (!allInside) {
+        u0 = v0 = 1.0;
+        u1 = v1 = 0.0;
+        for (size_t i = 0; i < n; ++i) {
+            const double dx = poly[i].x - p.po.x, dy = poly[i].y - p.po.y;
+            const double u = (dx * by - dy * bx) / det, v = (ax * dy - ay * dx) / det;
+            u0 = std::min(u0, u);
+            u1 = std::max(u1, u);
+            v0 = std::min(v0, v);
+            v1 = std::max(v1, v);
+        }
+        // Whole pixel steps along each side, within the rectangle.
+        // (The window's slack and rounding must not add a step.)
+        constexpr double kEps = 1e-6;
+        u0 = std::clamp(std::floor(u0 * lengthX + kEps) / lengthX, 0.0, 1.0);
+        u1 = std::clamp(std::ceil(u1 * lengthX - kEps) / lengthX, 0.0, 1.0);
+        v0 = std::clamp(std::floor(v0 * lengthY + kEps) / lengthY, 0.0, 1.0);
+        v1 = std::clamp(std::ceil(v1 * lengthY - kEps) / lengthY, 0.0, 1.0);
+        if (!((u1 - u0) * lengthX >= 1.0 && (v1 - v0) * lengthY >= 1.0)) {
+            return KOC_E_RECT_OUTSIDE_IMAGE;
+        }
+    }
+    const double keptX = (u1 - u0) * lengthX, keptY = (v1 - v0) * lengthY;
+    if (keptX > KOC_MAX_RECT_SIDE || keptY > KOC_MAX_RECT_SIDE || keptX * keptY > KOC_MAX_RECT_PIXELS) {
+        return KOC_E_LIMIT_EXCEEDED;
+    }
+    if (allInside) {
+        return 0;
+    }
+    kmath_shapeAffineRectPoints c;
+    KOC_RETURN_IF_FAILED(kmath_shapeAffineRect_getPoints(rect, &c));
+    const auto at = [&](double u, double v) {
+        return kmath_vect{c.po.x + u * (c.px.x - c.po.x) + v * (c.py.x - c.po.x),
+                          c.po.y + u * (c.px.y - c.po.y) + v * (c.py.y - c.po.y)};
+    };
+    const kmath_vect po = at(u0, v0), px = at(u1, v0), py = at(u0, v1);
+    return kmath_shapeAffineRect_initPoints(clipped, &po, &px, &py);
+}
+
+int32_t extract(const Road& road, const kimg_image* image, const kmath_shapeAffineRect* requestedRect,
                 const koc_lineExtractParams* params, koc_lineExtractResult* result) noexcept
 {
-    KOC_ASSERT(image != nullptr && inputRect != nullptr && params != nullptr && result != nullptr);
+    KOC_ASSERT(image != nullptr && requestedRect != nullptr && params != nullptr && result != nullptr);
+    // Down before any check: a failed call never leaves a reused result
+    // reading as a found line.
+    result->isLineFound = 0;
+    result->isLineImageValid = 0;
+    result->isNormalizedImageValid = 0;
+    KOC_RETURN_IF_FAILED(checkParams(params));
     int32_t depth = 0;
     KOC_RETURN_IF_FAILED(kimg_image_getDepth(image, &depth));
     if (depth == 0) {
@@ -223,6 +361,14 @@ int32_t extract(const Road& road, const kimg_image* image, const kmath_shapeAffi
     if (depth != road.depth) {
         return KOC_E_IMAGE_DEPTH;
     }
+    int32_t linear = 0;
+    KOC_RETURN_IF_FAILED(kimg_image_getIsLinearXform(image, &linear));
+    if (linear == 0) {
+        return KOC_E_NOT_LINEAR_XFORM;
+    }
+    kmath_shapeAffineRect clippedRect;
+    KOC_RETURN_IF_FAILED(clipRectToImage(image, requestedRect, &clippedRect));
+    const kmath_shapeAffineRect* inputRect = &clippedRect;
     ksys_cpuinfo cpu;
     KOC_RETURN_IF_FAILED(ksys_cpuinfo_get(&cpu));
     KOC_RETURN_IF_FAILED(ksys_attention_check());

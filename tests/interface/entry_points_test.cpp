@@ -289,3 +289,47 @@ TEST(EntryPoints, ExtractionRecordsTheParametersItWasGiven)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(EntryPointLimits, TooManyLinesOrTooWideAGapFillAreRefusedUpFront)
+{
+    Owned image = textImage();
+    Call call;
+    call.add(test::boxRect(10, 10, 280, 60));
+    call.params.numLines = KOC_MAX_NUM_LINES + 1;
+    {
+        test::FailingAllocator counting;
+        EXPECT_EQ(KOC_E_LIMIT_EXCEEDED, koc_segmentCharacters8(&image.img, &call.rects, &call.params, &call.result));
+        EXPECT_EQ(0, counting.allocations());
+    }
+    EXPECT_EQ(0, call.result.isComputed);
+    koc_charSegmentParagraphResult paragraph;
+    koc_charSegmentParagraphResult_construct(&paragraph);
+    const auto* first = static_cast<const kmath_shapeAffineRect*>(call.rects.base.begin);
+    EXPECT_EQ(KOC_E_LIMIT_EXCEEDED, koc_segmentCharactersParagraph8(&image.img, first, &call.params, &paragraph));
+    koc_charSegmentParagraphResult_destruct(&paragraph);
+    call.params.numLines = KOC_MAX_NUM_LINES;
+    call.params.normalizationMode = 1;
+    EXPECT_EQ(0, koc_segmentCharacters8(&image.img, &call.rects, &call.params, &call.result));
+
+    // Two small rectangles at opposite corners of a large range image: their
+    // union is past the fill limit.
+    Owned big16(test::makeImage8(1, 1, [](int, int) { return 0; }));
+    kimg_image image16;
+    kimg_image_construct(&image16);
+    ASSERT_EQ(0, kimg_image_assignNew(&image16, KIMG_DEPTH_16, 9000, 8000));
+    Owned mask(test::makeImage8(9000, 8000, [](int, int) { return 255; }));
+    k3img_rangeImage16 range;
+    k3img_rangeImage16_construct(&range);
+    ASSERT_EQ(0, k3img_rangeImage16_init(&range, &image16, &mask.img));
+    Call corners;
+    corners.add(test::boxRect(10, 10, 100, 40));
+    corners.add(test::boxRect(8800, 7900, 100, 40));
+    EXPECT_EQ(KOC_E_LIMIT_EXCEEDED,
+              koc_segmentCharactersRangeImage16(&range, &corners.rects, &corners.params, &corners.result));
+    k3img_rangeImage16_destruct(&range);
+    kimg_image_destruct(&image16);
+}
+
+}  // namespace

@@ -240,3 +240,86 @@ TEST(ExtractLine, SlantedGlyphsReportTheirShear)
 }
 
 }  // namespace
+
+namespace {
+
+// Hosts fill the extraction parameters themselves: every field that sizes
+// the work or feeds a conversion is refused with the run parameters' code.
+TEST(ExtractLineRequests, BadParametersGetTheirCodeBeforeAnyWork)
+{
+    Owned image(test::TextLine{}.render());
+    const kmath_shapeAffineRect rect = test::boxRect(10, 10, 280, 60);
+    struct Case {
+        void (*set)(koc_lineExtractParams&);
+        int32_t code;
+    };
+    const Case cases[] = {
+        {[](koc_lineExtractParams& p) { p.maxLineAngle = std::nan(""); }, KOC_E_MAX_LINE_ANGLE},
+        {[](koc_lineExtractParams& p) { p.maxLineAngle = 100000; }, KOC_E_MAX_LINE_ANGLE},
+        {[](koc_lineExtractParams& p) { p.maxSkewAngle = -1; }, KOC_E_MAX_SKEW_ANGLE},
+        {[](koc_lineExtractParams& p) { p.maxSkewAngle = INFINITY; }, KOC_E_MAX_SKEW_ANGLE},
+        {[](koc_lineExtractParams& p) { p.polarity = 3; }, KOC_E_POLARITY},
+        {[](koc_lineExtractParams& p) { p.normalizationMode = 16; }, KOC_E_NORMALIZATION_MODE},
+        {[](koc_lineExtractParams& p) { p.maxHeight = 0; }, KOC_E_MAX_CHAR_HEIGHT},
+        {[](koc_lineExtractParams& p) { p.useGradientMethod = 7; }, KOC_E_USE_GRADIENT_METHOD},
+    };
+    for (const Case& c : cases) {
+        Extraction e;
+        c.set(e.params);
+        test::FailingAllocator counting;
+        EXPECT_EQ(c.code, koc_extractLine(&image.img, &rect, &e.params, &e.result));
+        EXPECT_EQ(0, counting.allocations());
+        EXPECT_EQ(0, e.result.isLineFound);
+    }
+}
+
+// A rectangle reaching far past a narrowed image window is cut to the part
+// that meets it: the work (and the line image) follows the image, and the
+// kept part samples exactly as the same rectangle drawn inside the window.
+TEST(ExtractLineRequests, RectangleFarPastTheImageIsCutToThePartThatMeetsIt)
+{
+    test::TextLine line;
+    Owned image(line.render());
+    const kstd_rect32 window{0, 0, 150, 80};
+    ASSERT_EQ(0, kimg_image_setWindowRect(&image.img, &window, 0));
+    Extraction wide, inside;
+    wide.params.normalizationMode = 1;
+    inside.params.normalizationMode = 1;
+    wide.params.polarity = inside.params.polarity = 1;
+    const kmath_shapeAffineRect far = test::boxRect(10, 10, 27392, 60);
+    const kmath_shapeAffineRect near = test::boxRect(10, 10, 140, 60);
+    ASSERT_EQ(0, koc_extractLine(&image.img, &far, &wide.params, &wide.result));
+    ASSERT_EQ(0, koc_extractLine(&image.img, &near, &inside.params, &inside.result));
+    kstd_rect32 a, b;
+    ASSERT_EQ(0, kimg_image_getWindow(&wide.result.lineImage, &a));
+    ASSERT_EQ(0, kimg_image_getWindow(&inside.result.lineImage, &b));
+    EXPECT_EQ(b.width, a.width);
+    EXPECT_EQ(b.height, a.height);
+    kimg_windowConst wa, wb;
+    kimg_windowConst_init(&wa, &wide.result.lineImage);
+    kimg_windowConst_init(&wb, &inside.result.lineImage);
+    for (int32_t y = 0; y < b.height; ++y)
+        for (int32_t x = 0; x < b.width; ++x)
+            ASSERT_EQ(static_cast<const uint8_t*>(wb.pixels)[y * wb.pitch + x],
+                      static_cast<const uint8_t*>(wa.pixels)[y * wa.pitch + x]) << x << "," << y;
+    const kmath_shapeAffineRect away = test::boxRect(400, 10, 27392, 60);
+    EXPECT_EQ(KOC_E_RECT_OUTSIDE_IMAGE, koc_extractLine(&image.img, &away, &wide.params, &wide.result));
+}
+
+TEST(ExtractLineRequests, RectanglesPastTheSizeLimitsAreRefusedBeforeAnyAllocation)
+{
+    // The image need not hold the pixels for the check: a window of the
+    // limit's size over a small image is enough for the geometry.
+    Owned image(test::makeImage8(20000, 2000, [](int, int) { return 128; }));
+    Extraction e;
+    const kmath_shapeAffineRect tooLong = test::boxRect(0, 0, KOC_MAX_RECT_SIDE + 1, 10);
+    const kmath_shapeAffineRect tooLarge = test::boxRect(0, 0, 10000, 1700);
+    const kmath_shapeAffineRect largest = test::boxRect(0, 0, KOC_MAX_RECT_SIDE, 10);
+    test::FailingAllocator counting;
+    EXPECT_EQ(KOC_E_LIMIT_EXCEEDED, koc_extractLine(&image.img, &tooLong, &e.params, &e.result));
+    EXPECT_EQ(KOC_E_LIMIT_EXCEEDED, koc_extractLine(&image.img, &tooLarge, &e.params, &e.result));
+    EXPECT_EQ(0, counting.allocations());
+    EXPECT_EQ(0, koc_extractLine(&image.img, &largest, &e.params, &e.result));
+}
+
+}  // namespace
