@@ -3,7 +3,8 @@
 # they are missing. Uses sudo when not run as root.
 set -eu
 packages="g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libpng-dev nlohmann-json3-dev libcli11-dev libfreetype-dev fonts-dejavu-core python3"
+          libpng-dev nlohmann-json3-dev libcli11-dev libfreetype-dev fonts-dejavu-core python3
+          clang libclang-rt-14-dev"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -82,7 +82,11 @@
 
 KOC_EXTERN_C_BEGIN
 
+#ifdef __cplusplus
+#define KOC_RESULT_ENUMERATOR(name, value, message) name = static_cast<int32_t>(value##u),
+#else
 #define KOC_RESULT_ENUMERATOR(name, value, message) name = (int32_t)(value##u),
+#endif
 /* Named result codes. The enumerators have type int32_t in value. */
 enum koc_resultCode { KOC_FOR_EACH_RESULT_CODE(KOC_RESULT_ENUMERATOR) KOC_RESULT_CODE_END_ = 1 };
 #undef KOC_RESULT_ENUMERATOR

@@ -47,7 +47,8 @@ TEST(BlobAnalysis, ThresholdSideAndLineFields)
           std::tuple(2u, 50, 127, 0u)}) {
         koc_charSegmentLineResult line;
         koc_charSegmentLineResult_construct(&line);
-        const auto blobs = analyse(5, 5, [&](int32_t x, int32_t y) { return x == 2 && y == 2 ? value : ground; },
+        const int dot = value, rest = ground;  // (older compilers capture no structured bindings)
+        const auto blobs = analyse(5, 5, [&](int32_t x, int32_t y) { return x == 2 && y == 2 ? dot : rest; },
                                    runParams(polarity), &line);
         EXPECT_EQ(count, blobs.blobs.size()) << polarity << " " << value;
         EXPECT_EQ(1, line.hasBinarizationThreshold);
@@ -64,7 +65,8 @@ class BlobShape : public ::testing::TestWithParam<std::tuple<int32_t, int32_t, s
 TEST_P(BlobShape, DropsRulesAndScratches)
 {
     const auto [w, h, kept] = GetParam();
-    const auto blobs = analyse(w + 4, h + 4, [&](int32_t x, int32_t y) { return x >= 2 && y >= 2 && x < w + 2 && y < h + 2; },
+    const int32_t bw = w, bh = h;  // (older compilers capture no structured bindings)
+    const auto blobs = analyse(w + 4, h + 4, [&](int32_t x, int32_t y) { return x >= 2 && y >= 2 && x < bw + 2 && y < bh + 2; },
                                runParams());
     EXPECT_EQ(kept, blobs.blobs.size());
 }
@@ -167,9 +169,10 @@ class LineMask : public ::testing::TestWithParam<MaskCase> {};
 TEST_P(LineMask, RejectsBlobsOnTheMaskBoundary)
 {
     const auto [name, isMark, flags] = GetParam();
+    const auto mark = isMark;  // (older compilers capture no structured bindings)
     koc_charSegmentRunParams p = runParams();
     p.useLineMaskTest = 1;
-    const auto blobs = analyse(100, 30, [&](int32_t x, int32_t y) { return (y == 0 && x >= 60) || isMark(x, y); }, p);
+    const auto blobs = analyse(100, 30, [&](int32_t x, int32_t y) { return (y == 0 && x >= 60) || mark(x, y); }, p);
     ASSERT_EQ(1u, blobs.blobs.size());
     kimg_imageRle mask;
     kimg_imageRle_construct(&mask);

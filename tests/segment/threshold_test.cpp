@@ -60,8 +60,9 @@ TEST(SuppressionBaseLevel, SeparatesMarkRangeFromGround)
 {
     for (const auto& [polarity, ground, inside, outside, flat] :
          {std::tuple(1u, 200, 107, 108, 255), std::tuple(2u, 60, 149, 148, 0)}) {
+        const int g = ground, in = inside, beyond = outside;  // (older compilers capture no structured bindings)
         Image src(test::makeImage8(40, 20, [&](int32_t x, int32_t y) {
-            return y < 5 || y >= 15 ? ground : x >= 5 && x < 15 ? inside : x >= 25 && x < 35 ? outside : ground;
+            return y < 5 || y >= 15 ? g : x >= 5 && x < 15 ? in : x >= 25 && x < 35 ? beyond : g;
         }));
         Image out;
         ASSERT_EQ(0, suppressBackground(&src.h, polarity, polarity == 1 ? 1 : 0, &out.h));

@@ -57,7 +57,8 @@ TEST(VectorInts, PushingOwnElementsWhileGrowingIsSafe)
         ASSERT_EQ(0, kstd_vector32s_pushBack(&a.v, last));
     }
     EXPECT_EQ(41, a.v.base.size);
-    EXPECT_TRUE(std::all_of(values(a.v).begin(), values(a.v).end(), [](int32_t x) { return x == 5; }));
+    const std::vector<int32_t> grown = values(a.v);
+    EXPECT_TRUE(std::all_of(grown.begin(), grown.end(), [](int32_t x) { return x == 5; }));
     ASSERT_EQ(0, kstd_vector32s_append(&a.v, &a.v));
     EXPECT_EQ(82, a.v.base.size);
     ASSERT_EQ(0, kstd_vector32s_resizeFill(&a.v, 200, static_cast<const int32_t*>(a.v.base.begin)));
