@@ -1,11 +1,14 @@
 #!/bin/sh
-# Builds and runs every test twice: an optimised build, then a build under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds and runs every test three times: an optimised build, a GCC build
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and a clang build
+# under both sanitizers (clang's sees conversions GCC's does not), which
+# also builds the libFuzzer targets and runs each for a short while.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/deps.sh
-for preset in release sanitize; do
+for preset in release sanitize fuzz; do
   cmake --preset "$preset"
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+sh fuzz/run.sh "${KOC_FUZZ_SECONDS:-60}"
