@@ -362,6 +362,11 @@ int32_t normalizeLineImageT(const kimg_image* lineImage, const kimg_imageRle* li
         KOC_RETURN_IF_FAILED(decidePolarity(candidate.get(), candidate.get(), &decided));
         if (decided == kPolarityUndecided || !isLocalMode(mode)) {
             KOC_RETURN_IF_FAILED(kimg_image_assign(result.get(), candidate.get()));
+        } else if (mode == kNormalizeLocalMean) {
+            // The candidate is the mode's centred image already: only the
+            // stretch for the decided polarity is left.
+            KOC_RETURN_IF_FAILED(
+                guarded([&]() { return polarityStretch<Pixel>(candidate.get(), decided, result.get()); }));
         } else {
             KOC_RETURN_IF_FAILED(normalizeByModeT<Pixel>(lineImage, mode, height, decided, result.get(),
                                                          kPolarityUndecided, nullptr));

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "interface/guard.hpp"
+#include "services/exact_divide.hpp"
 #include "services/memory.hpp"
 #include "services/pel_ops.hpp"
 
@@ -93,11 +94,6 @@ int32_t boxSums(const PixelRows<const Pixel>& src, int32_t kw, int32_t kh, RowFn
     return 0;
 }
 
-inline uint64_t roundedMean(uint64_t sum, uint64_t count) noexcept
-{
-    return (sum + count / 2) / count;
-}
-
 // Nearest integer to the population deviation sqrt(count * sumSq - sum^2) /
 // count. The numerator is exact in 64 bits while count < 2^16 (both terms
 // stay below count^2 * 2^32); larger kernels fall back to doubles.
@@ -144,10 +140,11 @@ int32_t pelLocalMean(const kimg_image* src, int32_t kw, int32_t kh, kimg_image* 
         PixelRows<Pixel> out;
         KOC_RETURN_IF_FAILED(newOutputLike(src, &fresh, &out));
         const auto count = static_cast<uint64_t>(kw) * static_cast<uint64_t>(kh);
+        const RoundedMean roundedMean(count, PixelTraits<Pixel>::kMax);
         const auto perRow = [&](int32_t j, const uint64_t* sums, const uint64_t*) {
             Pixel* row = out.row(j);
             for (int32_t i = 0; i < in.width; ++i) {
-                row[i] = static_cast<Pixel>(roundedMean(sums[i], count));
+                row[i] = static_cast<Pixel>(roundedMean(sums[i]));
             }
             return 0;
         };
@@ -173,11 +170,12 @@ int32_t pelLocalMeanAndStdDev(const kimg_image* src, int32_t kw, int32_t kh, kim
         KOC_RETURN_IF_FAILED(newOutputLike(src, &freshMean, &outMean));
         KOC_RETURN_IF_FAILED(newOutputLike(src, &freshDev, &outDev));
         const auto count = static_cast<uint64_t>(kw) * static_cast<uint64_t>(kh);
+        const RoundedMean roundedMean(count, PixelTraits<Pixel>::kMax);
         const auto perRow = [&](int32_t j, const uint64_t* sums, const uint64_t* sq) {
             Pixel* m = outMean.row(j);
             Pixel* d = outDev.row(j);
             for (int32_t i = 0; i < in.width; ++i) {
-                m[i] = static_cast<Pixel>(roundedMean(sums[i], count));
+                m[i] = static_cast<Pixel>(roundedMean(sums[i]));
                 // At most half the pixel range, so it always fits.
                 d[i] = static_cast<Pixel>(roundedDeviation(sums[i], sq[i], count));
             }
@@ -202,14 +200,14 @@ int32_t pelSubLocalMeanAddCentre(const kimg_image* src, int32_t kw, int32_t kh, 
         ScopedImage fresh;
         PixelRows<Pixel> out;
         KOC_RETURN_IF_FAILED(newOutputLike(src, &fresh, &out));
-        const auto count = static_cast<uint64_t>(kw) * static_cast<uint64_t>(kh);
+        const RoundedMean roundedMean(static_cast<uint64_t>(kw) * static_cast<uint64_t>(kh), PixelTraits<Pixel>::kMax);
         constexpr int32_t kCentre = PixelTraits<Pixel>::kCentre;
         constexpr int32_t kMax = PixelTraits<Pixel>::kMax;
         const auto perRow = [&](int32_t j, const uint64_t* sums, const uint64_t*) {
             const Pixel* from = in.row(j);
             Pixel* to = out.row(j);
             for (int32_t i = 0; i < in.width; ++i) {
-                const auto m = static_cast<int32_t>(roundedMean(sums[i], count));
+                const auto m = static_cast<int32_t>(roundedMean(sums[i]));
                 to[i] = static_cast<Pixel>(std::clamp(from[i] - m + kCentre, 0, kMax));
             }
             return 0;
