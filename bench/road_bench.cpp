@@ -47,6 +47,32 @@ void BM_SegmentParagraph(benchmark::State& state)
 }
 BENCHMARK(BM_SegmentParagraph)->Args({1, 0})->Args({1, 5})->Args({2, 0})->Args({2, 5})->Unit(benchmark::kMicrosecond);
 
+// The same 40 characters turned by 6 degrees and slanted by 12, found by
+// searching +-10 degrees of rotation and +-20 of slant (default road).
+void BM_SegmentSearchedParagraph(benchmark::State& state)
+{
+    test::TextLine line;
+    line.count = 40;
+    line.pitch = 14;
+    line.glyphWidth = 10;
+    line.glyphHeight = 20;
+    line.originX = 16;
+    line.originY = 14;
+    line.angleDeg = 6.0;
+    line.shearDeg = 12.0;
+    line.width = 600;
+    line.height = 110;
+    kimg_image image = line.render();
+    kmath_shapeAffineRect rect = test::boxRect(2, 2, 596, 106);
+    koc_charSegmentRunParams params;
+    koc_charSegmentRunParams_construct(&params);
+    params.maxLineAngle = 10;
+    params.maxSkewAngle = 20;
+    params.minCharArea = 10;
+    timeParagraph(state, &image, rect, &params);
+}
+BENCHMARK(BM_SegmentSearchedParagraph)->Unit(benchmark::kMicrosecond);
+
 // A 40-character dot-matrix line: 5 x 7 dots of 3 pixels at a 4-pixel step,
 // every dot its own blob, through the default (hypothesis) road.
 void BM_SegmentDotMatrixLine(benchmark::State& state)

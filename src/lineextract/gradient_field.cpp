@@ -73,6 +73,36 @@ struct SampleGrid {
     int32_t ny = 0;
 };
 
+// One row of samples at source pixels (x0 + i, y), i < n: the Sobel response
+// where all eight neighbours exist, 0 elsewhere, as the general walk gives.
+template <class Pixel>
+void uprightRow(const kimg_windowConst& src, bool hasInterior, int32_t x0, int32_t y, int32_t n,
+                SampleOf<Pixel>* out) noexcept
+{
+    using Sample = SampleOf<Pixel>;
+    int32_t begin = n;
+    int32_t end = n;
+    if (hasInterior && y >= 1 && y <= src.height - 2) {
+        // 1 <= x0 + i <= width - 2, in 64 bits against a wrapped x0.
+        begin = static_cast<int32_t>(std::clamp<int64_t>(int64_t{1} - x0, 0, n));
+        end = static_cast<int32_t>(std::clamp<int64_t>(int64_t{src.width} - 1 - x0, begin, n));
+    }
+    std::fill(out, out + 2 * begin, Sample{0});
+    if (begin < end) {
+        const Pixel* c = static_cast<const Pixel*>(src.pixels) + y * src.pitch + (x0 + begin);
+        const Pixel* up = c - src.pitch;
+        const Pixel* dn = c + src.pitch;
+        Sample* o = out + 2 * begin;
+        for (int32_t i = 0; i < end - begin; ++i) {
+            const int32_t gx = up[i + 1] + 2 * c[i + 1] + dn[i + 1] - up[i - 1] - 2 * c[i - 1] - dn[i - 1];
+            const int32_t gy = dn[i - 1] + 2 * dn[i] + dn[i + 1] - up[i - 1] - 2 * up[i] - up[i + 1];
+            o[2 * i] = static_cast<Sample>(gx >> 3);
+            o[2 * i + 1] = static_cast<Sample>(gy >> 3);
+        }
+    }
+    std::fill(out + 2 * end, out + 2 * n, Sample{0});
+}
+
 // Each sample is the Sobel response at the pixel that holds the sample point
 // (floor, no interpolation), divided by 8 so that the 8-bit field keeps the
 // full response range of an 8-bit image in a signed byte (|g| <= 1020).
@@ -98,6 +128,16 @@ int32_t gradientFieldPortable(const kimg_windowConst& src, const kimg_window& ds
         auto* out = static_cast<Sample*>(dst.pixels) + j * dst.pitch;
         uint32_t px = rowX;
         uint32_t py = rowY;
+        const int32_t x0 = static_cast<int32_t>(px) >> 16;
+        if (g.ux == 65536 && g.uy == 0 && int64_t{x0} + g.nx <= 32767) {
+            // An upright grid walks one pixel at a time along one source
+            // row (its positions never wrapping): the same samples, with the
+            // bounds worked out once per row.
+            uprightRow<Pixel>(src, hasInterior, x0, static_cast<int32_t>(py) >> 16, g.nx, out);
+            rowX += static_cast<uint32_t>(g.vx);
+            rowY += static_cast<uint32_t>(g.vy);
+            continue;
+        }
         for (int32_t i = 0; i < g.nx; ++i, px += ux, py += uy) {
             const int32_t x = static_cast<int32_t>(px) >> 16;
             const int32_t y = static_cast<int32_t>(py) >> 16;

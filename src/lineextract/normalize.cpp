@@ -266,27 +266,6 @@ int32_t normalizeByModeT(const kimg_image* image, uint32_t mode, double height, 
 }
 
 template <class Pixel>
-int32_t labelAndSumBorderBlobs(const kimg_image* image, int32_t threshold, uint32_t flag, double* area) noexcept
-{
-    return guarded([&]() -> int32_t {
-        services::BlobResultSet blobs;
-        KOC_RETURN_IF_FAILED(services::labelBlobs<Pixel>(image, threshold, flag, &blobs));
-        kstd_rect32 w;
-        KOC_RETURN_IF_FAILED(kimg_image_getWindow(image, &w));
-        double sum = 0.0;
-        for (const services::Blob& b : blobs.blobs) {
-            const int sides = (b.rect.x == w.x) + (b.rect.y == w.y) + (b.rect.x + b.rect.width == w.x + w.width) +
-                              (b.rect.y + b.rect.height == w.y + w.height);
-            if (sides >= 2) {
-                sum += b.area;
-            }
-        }
-        *area = sum;
-        return 0;
-    });
-}
-
-template <class Pixel>
 int32_t fillOutsideLineMaskT(kimg_image* image, const kimg_imageRle* mask, Pixel value) noexcept
 {
     KOC_ASSERT(image != nullptr);
@@ -362,6 +341,11 @@ int32_t normalizeLineImageT(const kimg_image* lineImage, const kimg_imageRle* li
         KOC_RETURN_IF_FAILED(decidePolarity(candidate.get(), candidate.get(), &decided));
         if (decided == kPolarityUndecided || !isLocalMode(mode)) {
             KOC_RETURN_IF_FAILED(kimg_image_assign(result.get(), candidate.get()));
+        } else if (mode == kNormalizeLocalMean) {
+            // The candidate is the mode's centred image already: only the
+            // stretch for the decided polarity is left.
+            KOC_RETURN_IF_FAILED(
+                guarded([&]() { return polarityStretch<Pixel>(candidate.get(), decided, result.get()); }));
         } else {
             KOC_RETURN_IF_FAILED(normalizeByModeT<Pixel>(lineImage, mode, height, decided, result.get(),
                                                          kPolarityUndecided, nullptr));
@@ -442,9 +426,9 @@ int32_t borderBlobArea(const kimg_image* image, int32_t threshold, uint32_t blob
     KOC_RETURN_IF_FAILED(kimg_image_getDepth(image, &depth));
     switch (depth) {
     case KIMG_DEPTH_8:
-        return labelAndSumBorderBlobs<uint8_t>(image, threshold, blobPolarityFlag, area);
+        return services::borderComponentArea<uint8_t>(image, threshold, blobPolarityFlag, area);
     case KIMG_DEPTH_16:
-        return labelAndSumBorderBlobs<uint16_t>(image, threshold, blobPolarityFlag, area);
+        return services::borderComponentArea<uint16_t>(image, threshold, blobPolarityFlag, area);
     case 0:
         return KOC_E_IMAGE_UNBOUND;
     default:

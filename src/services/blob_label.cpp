@@ -7,6 +7,7 @@
 #include "services/blob_label.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 
 #include "interface/guard.hpp"
@@ -21,6 +22,12 @@ struct Segment {
     int32_t x;
     int32_t length;
     int64_t greySum;
+};
+
+struct BorderRun {
+    int32_t x;       // window-relative start
+    int32_t length;  // at a component's root, after summing: its area
+    uint8_t sides;   // window sides touched: 1 top, 2 bottom, 4 left, 8 right
 };
 
 struct Extent {
@@ -148,6 +155,75 @@ int32_t label(const PixelRows<const Pixel>& src, int32_t threshold, BlobResultSe
     return 0;
 }
 
+// The border-touching area without blob records: the same runs and the
+// same 8-connected unions as label, but a run carries only its length and the
+// window sides it lies on, and components are summed at their roots. The
+// run and parent lists come from the caller so that repeated calls reuse
+// their storage.
+template <class Pixel, bool kBelow>
+int32_t borderArea(const PixelRows<const Pixel>& src, int32_t threshold, Vector<BorderRun>& runs,
+                   Vector<int32_t>& parent, double* area)
+{
+    runs.clear();
+    parent.clear();
+    const auto inside = [threshold](int32_t v) { return kBelow ? v < threshold : v > threshold; };
+    size_t previousBegin = 0;
+    size_t previousEnd = 0;
+    for (int32_t j = 0; j < src.height; ++j) {
+        const Pixel* row = src.row(j);
+        const size_t begin = runs.size();
+        const uint8_t rowSides = static_cast<uint8_t>((j == 0 ? 1 : 0) | (j == src.height - 1 ? 2 : 0));
+        int32_t i = 0;
+        while (i < src.width) {
+            if (!inside(row[i])) {
+                ++i;
+                continue;
+            }
+            const int32_t start = i;
+            while (i < src.width && inside(row[i])) {
+                ++i;
+            }
+            const uint8_t sides =
+                static_cast<uint8_t>(rowSides | (start == 0 ? 4 : 0) | (i == src.width ? 8 : 0));
+            parent.push_back(static_cast<int32_t>(runs.size()));
+            runs.push_back({start, i - start, sides});
+        }
+        if (runs.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+            return KOC_E_OUT_OF_MEMORY;  // run indices are 32-bit
+        }
+        size_t k = previousBegin;
+        for (size_t s = begin; s < runs.size(); ++s) {
+            const BorderRun& cur = runs[s];
+            while (k < previousEnd && runs[k].x + runs[k].length < cur.x) {
+                ++k;
+            }
+            for (size_t m = k; m < previousEnd && runs[m].x <= cur.x + cur.length; ++m) {
+                unite(parent, static_cast<int32_t>(s), static_cast<int32_t>(m));
+            }
+        }
+        previousBegin = begin;
+        previousEnd = runs.size();
+    }
+    // Roots precede their members: one backward pass moves every run's
+    // length and sides onto its root (a member's root has a lower index).
+    for (size_t s = runs.size(); s-- > 0;) {
+        const auto root = static_cast<size_t>(findRoot(parent, static_cast<int32_t>(s)));
+        if (root != s) {
+            runs[root].length += runs[s].length;
+            runs[root].sides = static_cast<uint8_t>(runs[root].sides | runs[s].sides);
+        }
+    }
+    double sum = 0.0;
+    for (size_t s = 0; s < runs.size(); ++s) {
+        const uint32_t sides = runs[s].sides;
+        if (static_cast<size_t>(parent[s]) == s && std::popcount(sides) >= 2) {
+            sum += runs[s].length;
+        }
+    }
+    *area = sum;
+    return 0;
+}
+
 }  // namespace
 
 template <class Pixel>
@@ -167,6 +243,27 @@ int32_t labelBlobs(const kimg_image* image, int32_t threshold, uint32_t polarity
     });
 }
 
+template <class Pixel>
+int32_t borderComponentArea(const kimg_image* image, int32_t threshold, uint32_t polarityFlag, double* area) noexcept
+{
+    KOC_ASSERT(image != nullptr);
+    KOC_ASSERT(area != nullptr);
+    *area = 0.0;
+    if (polarityFlag != kBlobsAboveThreshold && polarityFlag != kBlobsBelowThreshold) {
+        return KOC_E_BAD_ARGUMENT;
+    }
+    PixelRows<const Pixel> src;
+    KOC_RETURN_IF_FAILED(viewPixels(image, &src));
+    return guarded([&]() -> int32_t {
+        Vector<BorderRun> runs;
+        Vector<int32_t> parent;
+        return polarityFlag == kBlobsBelowThreshold ? borderArea<Pixel, true>(src, threshold, runs, parent, area)
+                                                    : borderArea<Pixel, false>(src, threshold, runs, parent, area);
+    });
+}
+
+template int32_t borderComponentArea<uint8_t>(const kimg_image*, int32_t, uint32_t, double*) noexcept;
+template int32_t borderComponentArea<uint16_t>(const kimg_image*, int32_t, uint32_t, double*) noexcept;
 template int32_t labelBlobs<uint8_t>(const kimg_image*, int32_t, uint32_t, BlobResultSet*) noexcept;
 template int32_t labelBlobs<uint16_t>(const kimg_image*, int32_t, uint32_t, BlobResultSet*) noexcept;
 

@@ -29,4 +29,10 @@ enum : uint32_t {
 template <class Pixel>
 int32_t labelBlobs(const kimg_image* image, int32_t threshold, uint32_t polarityFlag, BlobResultSet* blobs) noexcept;
 
+// The summed area of the blobs (as labelBlobs finds them) whose bounding
+// rectangle lies on at least two sides of the image window, without building
+// the blobs: what the polarity decision asks. Same codes as labelBlobs.
+template <class Pixel>
+int32_t borderComponentArea(const kimg_image* image, int32_t threshold, uint32_t polarityFlag, double* area) noexcept;
+
 }  // namespace koc::services

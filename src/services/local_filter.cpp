@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "interface/guard.hpp"
+#include "services/exact_divide.hpp"
 #include "services/memory.hpp"
 #include "services/pel_ops.hpp"
 
@@ -19,11 +20,14 @@ constexpr int32_t kMaxKernelSide = 1 << 15;
 // Feeds rowFn(j, sums, sumsSq) with the kernel sums (and, when kSquares, the
 // kernel sums of squares) of every pixel of window row j, rows in order.
 // Column sums are kept for the current row and slid down one row at a time;
-// each row is then slid across. Both slides add the entering value before
-// subtracting the leaving one, and unsigned wrap-around cancels, so the
-// running sums stay exact. Clamped indices replicate the border pixels.
-// Must run inside koc::guarded (it allocates).
-template <class Pixel, bool kSquares, class RowFn>
+// each row is then slid across. Both slides add the entering value and
+// subtract the leaving one in unsigned arithmetic, where wrap-around
+// cancels, so the running sums stay exact as long as the whole kernel's sum
+// fits Sum (the caller picks 32 bits when it does). Clamped indices
+// replicate the border pixels: across a row, through a copy of the column
+// sums padded with the replicated end values, so the slide itself needs no
+// clamping. Must run inside koc::guarded (it allocates).
+template <class Pixel, bool kSquares, class Sum, class RowFn>
 int32_t boxSums(const PixelRows<const Pixel>& src, int32_t kw, int32_t kh, RowFn&& rowFn)
 {
     const int32_t width = src.width;
@@ -36,43 +40,53 @@ int32_t boxSums(const PixelRows<const Pixel>& src, int32_t kw, int32_t kh, RowFn
     const int32_t above = kh / 2;
     const int32_t below = kh - 1 - above;
     const auto n = static_cast<size_t>(width);
-    Vector<uint64_t> col(n, 0);
+    // Padded column k holds column clamp(k - left - 1): one slot before the
+    // first kernel so that every step reads the value leaving.
+    const size_t padded = n + static_cast<size_t>(left) + static_cast<size_t>(right) + 1;
+    Vector<Sum> col(n, 0);
     Vector<uint64_t> colSq(kSquares ? n : 0, 0);
-    Vector<uint64_t> sums(n, 0);
+    Vector<Sum> sums(n, 0);
     Vector<uint64_t> sumsSq(kSquares ? n : 0, 0);
+    Vector<Sum> pad(padded, 0);
+    Vector<uint64_t> padSq(kSquares ? padded : 0, 0);
 
     const auto clampRow = [&](int32_t j) { return std::clamp(j, 0, height - 1); };
-    const auto clampCol = [&](int32_t i) { return std::clamp(i, 0, width - 1); };
     const auto addRow = [&](int32_t j) {
         const Pixel* row = src.row(clampRow(j));
         for (int32_t i = 0; i < width; ++i) {
-            const uint64_t v = row[i];
+            const Sum v = row[i];
             col[static_cast<size_t>(i)] += v;
             if constexpr (kSquares) {
-                colSq[static_cast<size_t>(i)] += v * v;
+                colSq[static_cast<size_t>(i)] += uint64_t{v} * v;
             }
         }
     };
-    const auto subRow = [&](int32_t j) {
-        const Pixel* row = src.row(clampRow(j));
+    // Row j + below enters and row j - 1 - above leaves, in one pass.
+    const auto slideDown = [&](int32_t entering, int32_t leaving) {
+        const Pixel* in = src.row(clampRow(entering));
+        const Pixel* out = src.row(clampRow(leaving));
         for (int32_t i = 0; i < width; ++i) {
-            const uint64_t v = row[i];
-            col[static_cast<size_t>(i)] -= v;
+            col[static_cast<size_t>(i)] += Sum{in[i]} - Sum{out[i]};
             if constexpr (kSquares) {
-                colSq[static_cast<size_t>(i)] -= v * v;
+                colSq[static_cast<size_t>(i)] += uint64_t{in[i]} * in[i] - uint64_t{out[i]} * out[i];
             }
         }
     };
-    const auto slideAcross = [&](const Vector<uint64_t>& c, Vector<uint64_t>& out) {
-        uint64_t s = 0;
-        for (int32_t d = -left; d <= right; ++d) {
-            s += c[static_cast<size_t>(clampCol(d))];
+    const auto slideAcross = [&]<class T>(const Vector<T>& c, Vector<T>& p, Vector<T>& out) {
+        const T first = c[0];
+        const T last = c[n - 1];
+        std::fill(p.begin(), p.begin() + left + 1, first);
+        std::copy(c.begin(), c.end(), p.begin() + left + 1);
+        std::fill(p.begin() + static_cast<ptrdiff_t>(n) + left + 1, p.end(), last);
+        T s = 0;
+        for (size_t k = 1; k <= static_cast<size_t>(left + right + 1); ++k) {
+            s += p[k];
         }
         out[0] = s;
-        for (int32_t i = 1; i < width; ++i) {
-            s += c[static_cast<size_t>(clampCol(i + right))];
-            s -= c[static_cast<size_t>(clampCol(i - 1 - left))];
-            out[static_cast<size_t>(i)] = s;
+        const size_t span = static_cast<size_t>(left + right + 1);
+        for (size_t i = 1; i < n; ++i) {
+            s += p[i + span] - p[i];
+            out[i] = s;
         }
     };
 
@@ -81,21 +95,22 @@ int32_t boxSums(const PixelRows<const Pixel>& src, int32_t kw, int32_t kh, RowFn
     }
     for (int32_t j = 0; j < height; ++j) {
         if (j > 0) {
-            addRow(j + below);
-            subRow(j - 1 - above);
+            slideDown(j + below, j - 1 - above);
         }
-        slideAcross(col, sums);
+        slideAcross(col, pad, sums);
         if constexpr (kSquares) {
-            slideAcross(colSq, sumsSq);
+            slideAcross(colSq, padSq, sumsSq);
         }
         KOC_RETURN_IF_FAILED(rowFn(j, sums.data(), sumsSq.data()));
     }
     return 0;
 }
 
-inline uint64_t roundedMean(uint64_t sum, uint64_t count) noexcept
+// Whether every kernel sum fits 32 bits, so the sliding sums can be 32-bit.
+template <class Pixel>
+bool sumsFit32(int32_t kw, int32_t kh) noexcept
 {
-    return (sum + count / 2) / count;
+    return static_cast<uint64_t>(kw) * static_cast<uint64_t>(kh) * PixelTraits<Pixel>::kMax <= 0xffffffffu;
 }
 
 // Nearest integer to the population deviation sqrt(count * sumSq - sum^2) /
@@ -144,14 +159,19 @@ int32_t pelLocalMean(const kimg_image* src, int32_t kw, int32_t kh, kimg_image* 
         PixelRows<Pixel> out;
         KOC_RETURN_IF_FAILED(newOutputLike(src, &fresh, &out));
         const auto count = static_cast<uint64_t>(kw) * static_cast<uint64_t>(kh);
-        const auto perRow = [&](int32_t j, const uint64_t* sums, const uint64_t*) {
+        const RoundedMean roundedMean(count, PixelTraits<Pixel>::kMax);
+        const auto perRow = [&](int32_t j, const auto* sums, const uint64_t*) {
             Pixel* row = out.row(j);
             for (int32_t i = 0; i < in.width; ++i) {
-                row[i] = static_cast<Pixel>(roundedMean(sums[i], count));
+                row[i] = static_cast<Pixel>(roundedMean(sums[i]));
             }
             return 0;
         };
-        KOC_RETURN_IF_FAILED((boxSums<Pixel, false>(in, kw, kh, perRow)));
+        if (sumsFit32<Pixel>(kw, kh)) {
+            KOC_RETURN_IF_FAILED((boxSums<Pixel, false, uint32_t>(in, kw, kh, perRow)));
+        } else {
+            KOC_RETURN_IF_FAILED((boxSums<Pixel, false, uint64_t>(in, kw, kh, perRow)));
+        }
         return kimg_image_assign(mean, fresh.get());
     });
 }
@@ -173,17 +193,18 @@ int32_t pelLocalMeanAndStdDev(const kimg_image* src, int32_t kw, int32_t kh, kim
         KOC_RETURN_IF_FAILED(newOutputLike(src, &freshMean, &outMean));
         KOC_RETURN_IF_FAILED(newOutputLike(src, &freshDev, &outDev));
         const auto count = static_cast<uint64_t>(kw) * static_cast<uint64_t>(kh);
+        const RoundedMean roundedMean(count, PixelTraits<Pixel>::kMax);
         const auto perRow = [&](int32_t j, const uint64_t* sums, const uint64_t* sq) {
             Pixel* m = outMean.row(j);
             Pixel* d = outDev.row(j);
             for (int32_t i = 0; i < in.width; ++i) {
-                m[i] = static_cast<Pixel>(roundedMean(sums[i], count));
+                m[i] = static_cast<Pixel>(roundedMean(sums[i]));
                 // At most half the pixel range, so it always fits.
                 d[i] = static_cast<Pixel>(roundedDeviation(sums[i], sq[i], count));
             }
             return 0;
         };
-        KOC_RETURN_IF_FAILED((boxSums<Pixel, true>(in, kw, kh, perRow)));
+        KOC_RETURN_IF_FAILED((boxSums<Pixel, true, uint64_t>(in, kw, kh, perRow)));
         KOC_RETURN_IF_FAILED(kimg_image_assign(mean, freshMean.get()));
         KOC_RETURN_IF_FAILED(kimg_image_assign(stdDev, freshDev.get()));
         *scale = 65536;
@@ -202,19 +223,23 @@ int32_t pelSubLocalMeanAddCentre(const kimg_image* src, int32_t kw, int32_t kh, 
         ScopedImage fresh;
         PixelRows<Pixel> out;
         KOC_RETURN_IF_FAILED(newOutputLike(src, &fresh, &out));
-        const auto count = static_cast<uint64_t>(kw) * static_cast<uint64_t>(kh);
+        const RoundedMean roundedMean(static_cast<uint64_t>(kw) * static_cast<uint64_t>(kh), PixelTraits<Pixel>::kMax);
         constexpr int32_t kCentre = PixelTraits<Pixel>::kCentre;
         constexpr int32_t kMax = PixelTraits<Pixel>::kMax;
-        const auto perRow = [&](int32_t j, const uint64_t* sums, const uint64_t*) {
+        const auto perRow = [&](int32_t j, const auto* sums, const uint64_t*) {
             const Pixel* from = in.row(j);
             Pixel* to = out.row(j);
             for (int32_t i = 0; i < in.width; ++i) {
-                const auto m = static_cast<int32_t>(roundedMean(sums[i], count));
+                const auto m = static_cast<int32_t>(roundedMean(sums[i]));
                 to[i] = static_cast<Pixel>(std::clamp(from[i] - m + kCentre, 0, kMax));
             }
             return 0;
         };
-        KOC_RETURN_IF_FAILED((boxSums<Pixel, false>(in, kw, kh, perRow)));
+        if (sumsFit32<Pixel>(kw, kh)) {
+            KOC_RETURN_IF_FAILED((boxSums<Pixel, false, uint32_t>(in, kw, kh, perRow)));
+        } else {
+            KOC_RETURN_IF_FAILED((boxSums<Pixel, false, uint64_t>(in, kw, kh, perRow)));
+        }
         return kimg_image_assign(dst, fresh.get());
     });
 }

@@ -59,6 +59,70 @@ int32_t toFixed(double v) noexcept
 }
 
 template <class Pixel>
+const Pixel* rowAt(const kimg_windowConst& in, int32_t y) noexcept
+{
+    return reinterpret_cast<const Pixel*>(static_cast<const uint8_t*>(in.pixels) + y * in.pitch * in.depth);
+}
+
+// One bilinear sample from two rows with 8-bit weights. Every term fits 32
+// bits for 16-bit pixels too: top and bottom stay below 2^24 and the blend
+// below 65535 * 65536 + 32768.
+template <class Pixel>
+Pixel blend(const Pixel* row0, const Pixel* row1, int32_t x0, int32_t x1, uint32_t wx, uint32_t wy) noexcept
+{
+    const uint32_t top = row0[x0] * (256 - wx) + row0[x1] * wx;
+    const uint32_t bottom = row1[x0] * (256 - wx) + row1[x1] * wx;
+    return static_cast<Pixel>((top * (256 - wy) + bottom * wy + 32768) >> 16);
+}
+
+// A row whose fixed-point walk does not move vertically and steps exactly
+// one source pixel at a time (the common case of an upright rectangle): the
+// weights are the same for the whole row, so the interior needs no clamping
+// and, with both weights 0, is a plain copy. Border samples take the clamped
+// form; the values are those of the general walk.
+template <class Pixel>
+void sampleUnitRow(const kimg_windowConst& in, int64_t px, int64_t py, int32_t width, Pixel* dst) noexcept
+{
+    const int32_t maxX = in.width - 1;
+    const int32_t maxY = in.height - 1;
+    const auto xStart = static_cast<int32_t>(px >> 16);
+    const auto yStart = static_cast<int32_t>(py >> 16);
+    const auto wx = static_cast<uint32_t>((px >> 8) & 0xff);
+    const auto wy = static_cast<uint32_t>((py >> 8) & 0xff);
+    const Pixel* row0 = rowAt<Pixel>(in, std::clamp(yStart, 0, maxY));
+    const Pixel* row1 = rowAt<Pixel>(in, std::clamp(yStart + 1, 0, maxY));
+    // Samples i with 0 <= xStart + i and xStart + i + 1 <= maxX need no clamp.
+    const int32_t begin = static_cast<int32_t>(std::clamp<int64_t>(-int64_t{xStart}, 0, width));
+    const int32_t end = static_cast<int32_t>(std::clamp<int64_t>(int64_t{maxX} - xStart, begin, width));
+    const auto clamped = [&](int32_t i) {
+        const int32_t x0 = xStart + i;
+        return blend(row0, row1, std::clamp(x0, 0, maxX), std::clamp(x0 + 1, 0, maxX), wx, wy);
+    };
+    for (int32_t i = 0; i < begin; ++i) {
+        dst[i] = clamped(i);
+    }
+    const Pixel* a = row0 + xStart;
+    const Pixel* b = row1 + xStart;
+    if (wx == 0 && wy == 0) {
+        std::copy(a + begin, a + end, dst + begin);
+    } else if (wy == 0) {
+        for (int32_t i = begin; i < end; ++i) {
+            const uint32_t top = a[i] * (256 - wx) + a[i + 1] * wx;
+            dst[i] = static_cast<Pixel>((top * 256 + 32768) >> 16);
+        }
+    } else {
+        for (int32_t i = begin; i < end; ++i) {
+            const uint32_t top = a[i] * (256 - wx) + a[i + 1] * wx;
+            const uint32_t bottom = b[i] * (256 - wx) + b[i + 1] * wx;
+            dst[i] = static_cast<Pixel>((top * (256 - wy) + bottom * wy + 32768) >> 16);
+        }
+    }
+    for (int32_t i = end; i < width; ++i) {
+        dst[i] = clamped(i);
+    }
+}
+
+template <class Pixel>
 void sampleRows(const kimg_windowConst& in, const Frame& f, const kimg_window& out) noexcept
 {
     // Source positions are taken relative to the window origin, with pixel
@@ -78,25 +142,21 @@ void sampleRows(const kimg_windowConst& in, const Frame& f, const kimg_window& o
         // start to keep the fixed-point walk safe for any input.
         int64_t px = static_cast<int64_t>(std::floor(std::clamp(cx, -32768.0, 32767.0) * 65536.0 + 0.5));
         int64_t py = static_cast<int64_t>(std::floor(std::clamp(cy, -32768.0, 32767.0) * 65536.0 + 0.5));
+        if (dx == 65536 && dy == 0) {
+            sampleUnitRow<Pixel>(in, px, py, f.width, dst);
+            continue;
+        }
         for (int32_t i = 0; i < f.width; ++i, px += dx, py += dy) {
             int32_t x0 = static_cast<int32_t>(px >> 16);
             int32_t y0 = static_cast<int32_t>(py >> 16);
             uint32_t wx = static_cast<uint32_t>((px >> 8) & 0xff);
             uint32_t wy = static_cast<uint32_t>((py >> 8) & 0xff);
-            int32_t x1 = x0 + 1;
-            int32_t y1 = y0 + 1;
             // Replicate the border: clamp both neighbours into the window.
+            const int32_t x1 = std::clamp(x0 + 1, 0, maxX);
+            const int32_t y1 = std::clamp(y0 + 1, 0, maxY);
             x0 = std::clamp(x0, 0, maxX);
-            x1 = std::clamp(x1, 0, maxX);
             y0 = std::clamp(y0, 0, maxY);
-            y1 = std::clamp(y1, 0, maxY);
-            const auto* row0 = reinterpret_cast<const Pixel*>(static_cast<const uint8_t*>(in.pixels) +
-                                                              y0 * in.pitch * in.depth);
-            const auto* row1 = reinterpret_cast<const Pixel*>(static_cast<const uint8_t*>(in.pixels) +
-                                                              y1 * in.pitch * in.depth);
-            const uint64_t top = row0[x0] * (256 - wx) + row0[x1] * wx;
-            const uint64_t bottom = row1[x0] * (256 - wx) + row1[x1] * wx;
-            dst[i] = static_cast<Pixel>((top * (256 - wy) + bottom * wy + 32768) >> 16);
+            dst[i] = blend(rowAt<Pixel>(in, y0), rowAt<Pixel>(in, y1), x0, x1, wx, wy);
         }
     }
 }

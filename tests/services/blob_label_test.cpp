@@ -144,6 +144,16 @@ TYPED_TEST(BlobLabel, MatchesFloodFillOnRandomImages)
             }
         }
         EXPECT_EQ(refLabel, label);
+
+        // The border-touching area without blob records: the flood fill's
+        // components on two or more window sides.
+        double refArea = 0.0;
+        for (const auto& c : ref) {
+            refArea += ((c.x0 == 0) + (c.y0 == 0) + (c.x1 == w - 1) + (c.y1 == h - 1)) >= 2 ? c.area : 0;
+        }
+        double area = -1.0;
+        ASSERT_EQ(0, koc::services::borderComponentArea<Pixel>(&im.h, kT, flag, &area));
+        EXPECT_EQ(refArea, area);
     }
 }
 
