@@ -11,6 +11,7 @@
 #include "lineextract/normalize.hpp"
 #include "hypotheses/hypotheses_internal.hpp"
 #include "hypotheses/line_split.hpp"
+#include "hypotheses/line_stats.hpp"
 #include "segment/segment_internal.hpp"
 
 namespace koc::segment {
@@ -156,6 +157,7 @@ int32_t segmentCharactersCore(const kimg_image* lineImage, int32_t isNormalized,
         }
         KOC_RETURN_IF_FAILED(ksys_attention_check());
         KOC_RETURN_IF_FAILED(fillPositionResults(line));
+        KOC_RETURN_IF_FAILED(hypotheses::computeLineStatistics(params, line));
     }
     return ksys_attention_check();
 }
