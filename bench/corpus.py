@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Generates the seeded ground-truth corpus of single text lines.
+"""Generates the seeded ground-truth corpus of text lines (and of labels of two or three lines).
 
 Every line is drawn by koc-render and stored as three files in the output
 directory:
@@ -59,7 +59,7 @@ WORDS = ["LOT", "EXP", "BATCH", "BEST", "BEFORE", "USE", "BY", "MFG", "DATE", "N
          "NO", "REF", "LINE", "PACKED", "ON", "AT", "CODE", "TYPE", "SIZE", "KG", "ML", "PART"]
 
 CATEGORIES = ["clean", "rotated", "slanted", "light_on_dark", "low_contrast", "noisy_blurred",
-              "dot_matrix", "seven_segment", "touching", "words"]
+              "dot_matrix", "seven_segment", "touching", "words", "multi_line"]
 
 
 def code_text(rng, lo=8, hi=20):
@@ -136,6 +136,20 @@ def line_spec(category, index, rng):
         font_kind, fonts = "mono", MONOSPACE
         style["spacing"] = -max(1, round(size * rng.uniform(0.08, 0.15)))
         params.update({"limitCharWidth": 1, "maxCharWidth": max(4, round(0.62 * size))})
+    elif category == "multi_line":
+        # A label: two or three lines of different lengths, some indented,
+        # either polarity, in one paragraph the library is told holds that
+        # many lines. Sizes stop at 48 so that three lines stay a label.
+        size = style["size"] = rng.choice([s for s in SIZES if s <= 48])
+        params = base_params(size)
+        lines = [code_text(rng, 4, 12) for _ in range(2 + index % 2)]
+        lines = [(" " * rng.choice([0, 0, 2, 4])) + t for t in lines]
+        text = "\n".join(lines)
+        style["lineSpacing"] = round(rng.uniform(1.25, 1.6), 2)
+        if rng.random() < 0.5:
+            style["polarity"] = 2
+            style["fg"], style["bg"] = rng.randint(190, 245), rng.randint(10, 60)
+        params["numLines"] = len(lines)
     elif category == "words":
         text = word_text(rng)
         params["spaceParams"] = {"spaceInsertionMode": 1, "minSpaceWidth": max(2, round(0.22 * size)),
@@ -171,6 +185,8 @@ def render_command(render, style, png, truth, dejavu_only):
         if not os.path.exists(font_path(font)):
             raise SystemExit(f"missing {font_path(font)}: install {PACKAGES[font[0]]}")
         cmd += ["--font", font_path(font)]
+    if "lineSpacing" in style:
+        cmd += ["--line-spacing", str(style["lineSpacing"])]
     if "dotPitch" in style:
         cmd += ["--dot-pitch", str(style["dotPitch"]), "--dot-diameter", str(style["dotDiameter"])]
     return cmd

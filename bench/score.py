@@ -14,7 +14,10 @@ still finds its truth.
 
 A detection matches a truth character when the intersection over union of
 their axis-aligned bounding boxes is at least 0.5; matching is one-to-one,
-greedy by best IoU. Spaces are scored apart: a detected space matches a
+greedy by best IoU. A line of several text lines (its truth numbers them) is
+scored per text line: a detection counts only against the characters of the
+line it was reported on (koc-segment's line index), or, for programs that
+report no lines, of the text line nearest its vertical centre. Spaces are scored apart: a detected space matches a
 truth space when its centre, projected on the line direction, falls in the
 gap between the ink of the characters beside that space.
 
@@ -116,7 +119,8 @@ def truth_angle(truth):
 
 
 def space_gaps(chars, u):
-    """For each truth space, the interval along u between the ink beside it."""
+    """For each truth space between two inked characters, the interval along
+    u between the ink beside it."""
     def extent(rect):
         proj = [p[0] * u[0] + p[1] * u[1] for p in corners(rect)]
         return min(proj), max(proj)
@@ -127,9 +131,9 @@ def space_gaps(chars, u):
             continue
         before = [extent(x["box"])[1] for x in chars[:k] if not x.get("isSpace")]
         after = [extent(x["box"])[0] for x in chars[k + 1:] if not x.get("isSpace")]
-        lo = max(before) if before else -math.inf
-        hi = min(after) if after else math.inf
-        gaps.append((lo, hi))
+        if not before or not after:
+            continue  # an indent or a trailing space separates nothing
+        gaps.append((max(before), min(after)))
     return gaps
 
 
@@ -150,17 +154,18 @@ def match_spaces(gaps, det_spaces, u):
 
 
 def from_koc(obj):
-    """koc-segment's per-image object in the neutral shape."""
+    """koc-segment's per-image object in the neutral shape; each box carries
+    the index of the line it was reported on."""
     boxes, angle = [], None
     for para in obj.get("paragraphs", []):
-        for line in para.get("lines", []):
+        for index, line in enumerate(para.get("lines", [])):
             if not line.get("found"):
                 continue
             if angle is None:
                 angle = line.get("lineAngle")
             for pos in line.get("positions", []):
                 rect = pos["cellRect"] if pos.get("isSpace") else pos["markRect"]
-                boxes.append(dict(rect, isSpace=bool(pos.get("isSpace"))))
+                boxes.append(dict(rect, isSpace=bool(pos.get("isSpace")), line=index))
     return {"image": obj["image"], "boxes": boxes, "lineAngle": angle, "elapsedMs": obj.get("elapsedMs")}
 
 
@@ -172,6 +177,29 @@ def load_detections(path):
         return data["images"], data.get("wallMs"), data.get("system")
     objs = data if isinstance(data, list) else [data]
     return [from_koc(o) for o in objs], None, "koc"
+
+
+def split_lines(truth, boxes):
+    """([(truth chars, detected boxes)] per text line, boxes on no text line).
+    Boxes without a line index go to the text line whose vertical centre is
+    nearest theirs; boxes reported on a line the truth lacks match nothing."""
+    n = truth.get("lines", 1)
+    chars = [[c for c in truth["chars"] if c.get("line", 0) == k] for k in range(n)]
+    if n == 1:
+        return [(chars[0], [b for b in boxes if b.get("line", 0) == 0])], \
+            [b for b in boxes if b.get("line", 0) != 0]
+    centres = []
+    for line in chars:
+        ys = [y for c in line if not c.get("isSpace") for y in (aabb(c["box"])[1], aabb(c["box"])[3])]
+        centres.append((min(ys) + max(ys)) / 2 if ys else math.inf)
+    groups, stray = [[] for _ in range(n)], []
+    for b in boxes:
+        k = b.get("line")
+        if k is None:
+            box = aabb(b)
+            k = min(range(n), key=lambda i: abs(centres[i] - (box[1] + box[3]) / 2))
+        (groups[k] if 0 <= k < n else stray).append(b)
+    return list(zip(chars, groups)), stray
 
 
 def score(corpus, detection_files):
@@ -191,23 +219,27 @@ def score(corpus, detection_files):
                                  "matchedSpaces": 0, "ms": []})
         a["lines"] += 1
         truth = line["truth"]
-        tboxes = [aabb(c["box"]) for c in truth["chars"] if not c.get("isSpace")]
-        a["truth"] += len(tboxes)
         u = line_direction(truth["chars"])
-        gaps = space_gaps(truth["chars"], u)
-        a["truthSpaces"] += len(gaps)
+        per_line, stray = split_lines(truth, found[key][0]["boxes"] if key in found else [])
+        for chars, _ in per_line:
+            a["truth"] += sum(1 for c in chars if not c.get("isSpace"))
+            a["truthSpaces"] += len(space_gaps(chars, u))
         if key not in found:
             continue  # no output for the line: every truth character is missed
         im, ms = found[key]
         a["scored"] += 1
         if ms is not None:
             a["ms"].append(ms)
-        dboxes = [aabb(b) for b in im["boxes"] if not b.get("isSpace")]
-        dspaces = [b for b in im["boxes"] if b.get("isSpace")]
-        a["detected"] += len(dboxes)
-        a["matched"] += match_boxes(tboxes, dboxes)
-        a["detSpaces"] += len(dspaces)
-        a["matchedSpaces"] += match_spaces(gaps, dspaces, u)
+        a["detected"] += sum(1 for b in stray if not b.get("isSpace"))
+        a["detSpaces"] += sum(1 for b in stray if b.get("isSpace"))
+        for chars, boxes in per_line:
+            tboxes = [aabb(c["box"]) for c in chars if not c.get("isSpace")]
+            dboxes = [aabb(b) for b in boxes if not b.get("isSpace")]
+            dspaces = [b for b in boxes if b.get("isSpace")]
+            a["detected"] += len(dboxes)
+            a["matched"] += match_boxes(tboxes, dboxes)
+            a["detSpaces"] += len(dspaces)
+            a["matchedSpaces"] += match_spaces(space_gaps(chars, u), dspaces, u)
         if im.get("lineAngle") is not None:
             a["linesFound"] += 1
             d = (im["lineAngle"] - truth_angle(truth) + 90.0) % 180.0 - 90.0
@@ -265,16 +297,17 @@ def table(results, name=""):
 
 
 def emit_truth(corpus, directory):
-    """The truth in koc-segment's JSON shape: one found line per image."""
+    """The truth in koc-segment's JSON shape: one found line per text line."""
     images = []
     for key, line in sorted(corpus.items()):
         t = line["truth"]
-        positions = [{"isSpace": bool(c.get("isSpace")), "spaceScore": 0, "area": 0,
-                      "markRect": c["box"], "cellRect": c["box"]} for c in t["chars"]]
+        lines = []
+        for k in range(t.get("lines", 1)):
+            positions = [{"isSpace": bool(c.get("isSpace")), "spaceScore": 0, "area": 0,
+                          "markRect": c["box"], "cellRect": c["box"]} for c in t["chars"] if c.get("line", 0) == k]
+            lines.append({"found": True, "lineAngle": truth_angle(t), "positions": positions})
         images.append({"image": os.path.join(directory, key + ".png"), "width": t.get("width"),
-                       "height": t.get("height"),
-                       "paragraphs": [{"index": 0, "lines": [{"found": True, "lineAngle": truth_angle(t),
-                                                              "positions": positions}]}],
+                       "height": t.get("height"), "paragraphs": [{"index": 0, "lines": lines}],
                        "elapsedMs": 0.0})
     return images
 

@@ -99,7 +99,12 @@ KOC_API int32_t koc_charHypothesisTree_walk(const koc_charHypothesisTree* tree, 
 /* ---- line working data (opaque) ---- */
 typedef struct koc_charSegmentLineResultData_ koc_charSegmentLineResultData_;
 
-/* new deletes what *data holds first; delete of a null *data returns 0. */
+/* new deletes what *data holds first; delete of a null *data returns 0.
+ * construct and destruct build and tear down a record in storage the caller
+ * provides; as the record's size is private to the library, they serve its
+ * own layers, and hosts use new and delete. */
+KOC_API int32_t koc_charSegmentLineResultData__construct(koc_charSegmentLineResultData_* data) KOC_NOEXCEPT;
+KOC_API int32_t koc_charSegmentLineResultData__destruct(koc_charSegmentLineResultData_* data) KOC_NOEXCEPT;
 KOC_API int32_t koc_charSegmentLineResultData__new(koc_charSegmentLineResultData_** data) KOC_NOEXCEPT;
 KOC_API int32_t koc_charSegmentLineResultData__delete(koc_charSegmentLineResultData_** data) KOC_NOEXCEPT;
 KOC_API int32_t koc_charSegmentLineResultData__assign(koc_charSegmentLineResultData_* dst, const koc_charSegmentLineResultData_* src) KOC_NOEXCEPT;

@@ -2,6 +2,8 @@
 // context.
 #include "hypotheses/line_data.hpp"
 
+#include <new>
+
 #include "interface/lifecycle.hpp"
 
 namespace koc::hypotheses {
@@ -200,6 +202,27 @@ KOC_API int32_t koc_charSegmentLineResultData__assign(koc_charSegmentLineResultD
     dst->status = src->status;
     dst->croppedCount = src->croppedCount;
     return 0;
+}
+
+// The record holds C++ members (the blob results), so its lifetime starts
+// and ends here as well: a failed construct leaves raw storage behind.
+KOC_API int32_t koc_charSegmentLineResultData__construct(koc_charSegmentLineResultData_* d) noexcept
+{
+    KOC_ASSERT(d != nullptr);
+    auto* record = ::new (static_cast<void*>(d)) koc_charSegmentLineResultData_;
+    const int32_t rc = koc::hypotheses::construct(record);
+    if (rc < 0) {
+        record->~koc_charSegmentLineResultData_();
+    }
+    return rc;
+}
+
+KOC_API int32_t koc_charSegmentLineResultData__destruct(koc_charSegmentLineResultData_* d) noexcept
+{
+    KOC_ASSERT(d != nullptr);
+    const int32_t rc = koc::hypotheses::destruct(d);
+    d->~koc_charSegmentLineResultData_();
+    return rc;
 }
 
 KOC_API int32_t koc_charSegmentLineResultData__delete(koc_charSegmentLineResultData_** data) noexcept

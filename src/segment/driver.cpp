@@ -10,6 +10,8 @@
 #include "koc/ksys.h"
 #include "lineextract/normalize.hpp"
 #include "hypotheses/hypotheses_internal.hpp"
+#include "hypotheses/line_split.hpp"
+#include "hypotheses/line_stats.hpp"
 #include "segment/segment_internal.hpp"
 
 namespace koc::segment {
@@ -52,14 +54,16 @@ int32_t extractLineElements(const kimg_image* source, int32_t shareSourceImage, 
     }
     KOC_RETURN_IF_FAILED(ksys_attention_check());
     KOC_RETURN_IF_FAILED(kstd_vector32s_resizeFill(&counts, params->numLines, &n));
-    // Lines after the first start as copies of it. Splitting a paragraph's
-    // elements among several lines is not built yet: until it is, the
-    // strongest line takes the elements and the others none.
-    for (int32_t i = 1; i < params->numLines; ++i) {
-        KOC_RETURN_IF_FAILED(koc_charSegmentLineResult_assign(&lines[i], &lines[0]));
-        static_cast<int32_t*>(counts.base.begin)[i] = 0;
+    if (params->numLines == 1) {
+        KOC_RETURN_IF_FAILED(groupElementsSingleLine(params, &first.blobResults, lines, &counts));
+    } else {
+        // Every line starts from the same images, blob results and elements;
+        // the splitter then leaves each line its own share in front.
+        for (int32_t i = 1; i < params->numLines; ++i) {
+            KOC_RETURN_IF_FAILED(koc_charSegmentLineResult_assign(&lines[i], &lines[0]));
+        }
+        KOC_RETURN_IF_FAILED(hypotheses::splitElementsAmongLines(params, &first, working, lines, &counts));
     }
-    KOC_RETURN_IF_FAILED(groupElementsSingleLine(params, &first.blobResults, lines, &counts));
     for (int32_t i = 0; i < params->numLines; ++i) {
         KOC_ASSERT(lines[i].lineData != nullptr);
         LineData& data = *lines[i].lineData;
@@ -153,6 +157,7 @@ int32_t segmentCharactersCore(const kimg_image* lineImage, int32_t isNormalized,
         }
         KOC_RETURN_IF_FAILED(ksys_attention_check());
         KOC_RETURN_IF_FAILED(fillPositionResults(line));
+        KOC_RETURN_IF_FAILED(hypotheses::computeLineStatistics(params, line));
     }
     return ksys_attention_check();
 }

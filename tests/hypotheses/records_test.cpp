@@ -204,4 +204,30 @@ TEST(LineData, FailedAssignLeavesStatusClear)
     }
 }
 
+// Construct in caller storage: every failing allocation comes back as its
+// code and leaves nothing behind; a built record destructs to nothing.
+TEST(LineData, ConstructInPlaceFailsCleanlyAndDestructsToNothing)
+{
+    alignas(koc_charSegmentLineResultData_) unsigned char storage[sizeof(koc_charSegmentLineResultData_)];
+    auto* d = reinterpret_cast<koc_charSegmentLineResultData_*>(storage);
+    for (long failAt = 0;; ++failAt) {
+        test::FailingAllocator alloc(failAt);
+        const int32_t rc = koc_charSegmentLineResultData__construct(d);
+        if (rc == 0) {
+            EXPECT_EQ(0, koc_charSegmentLineResultData__destruct(d));
+            EXPECT_EQ(0, alloc.liveBlocks());
+            break;
+        }
+        EXPECT_EQ(test::FailingAllocator::failureCode(), rc) << failAt;
+        EXPECT_EQ(0, alloc.liveBlocks()) << failAt;
+        ASSERT_LT(failAt, 100);
+    }
+    test::FailingAllocator counter;
+    ASSERT_EQ(0, koc_charSegmentLineResultData__construct(d));
+    fillData(d);
+    checkData(*d);
+    EXPECT_EQ(0, koc_charSegmentLineResultData__destruct(d));
+    EXPECT_EQ(0, counter.liveBlocks());
+}
+
 }  // namespace

@@ -159,6 +159,8 @@ TEST(EntryPoints, FailingRectangleKeepsEarlierParagraphsAndLeavesTheResultNotCom
     EXPECT_EQ(0, call.paragraph(1).isComputed);
 }
 
+// One text line read as three: the line keeps its glyphs, the two lines
+// beyond it are copies of the paragraph's line with no positions.
 TEST(EntryPoints, EachParagraphHoldsNumLinesLineResultsWithTheFirstFound)
 {
     Owned image = textImage();
@@ -166,18 +168,30 @@ TEST(EntryPoints, EachParagraphHoldsNumLinesLineResultsWithTheFirstFound)
     call.params.numLines = 3;
     call.params.maxLineAngle = 2;
     call.add(test::boxRect(10, 10, 280, 60));
-    call.add(test::boxRect(5, 5, 100, 70));
+    call.add(test::boxRect(5, 5, 100, 70));  // glyphs 0 to 3, the last one cut
     ASSERT_EQ(0, koc_segmentCharacters8(&image.img, &call.rects, &call.params, &call.result));
     EXPECT_EQ(1, call.result.isComputed);
     ASSERT_EQ(2, call.result.paragraphResults.base.size);
+    const test::TextLine text;
     for (int p = 0; p < 2; ++p) {
+        SCOPED_TRACE(p);
         ASSERT_EQ(3, call.paragraph(p).lineResults.base.size);
         EXPECT_EQ(1, call.line(p, 0).isFound);
         EXPECT_EQ(1u, call.line(p, 0).polarity);
-        // Later lines start as copies of the first, then get their own share
-        // of the elements.
-        EXPECT_EQ(1, call.line(p, 1).isFound);
-        EXPECT_EQ(1u, call.line(p, 2).polarity);
+        const auto& first = call.line(p, 0).positionResults;
+        ASSERT_EQ(p == 0 ? 10 : 4, first.base.size);
+        const auto* pos = static_cast<const koc_charSegmentPositionResult*>(first.base.begin);
+        for (int k = 0; k < (p == 0 ? 10 : 3); ++k) {
+            kmath_shapeAffineRectPoints pts;
+            kmath_shapeAffineRect_getPoints(&pos[k].markRect, &pts);
+            EXPECT_NEAR(text.originX + text.glyphLeft(k), pts.po.x, 1.0) << k;
+            EXPECT_NEAR(text.originY, pts.po.y, 1.0) << k;
+        }
+        for (int l = 1; l < 3; ++l) {
+            EXPECT_EQ(1, call.line(p, l).isFound);
+            EXPECT_EQ(1u, call.line(p, l).polarity);
+            EXPECT_EQ(0, call.line(p, l).positionResults.base.size);
+        }
         int32_t bound = 0;
         kimg_image_getIsBound(&call.line(p, 0).rectifiedLineImage, &bound);
         EXPECT_EQ(1, bound);

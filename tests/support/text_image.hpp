@@ -3,6 +3,8 @@
 // sheared, 8-bit or 16-bit.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -26,6 +28,17 @@ struct TextLine {
     int32_t ground = 220;
     int32_t wordEvery = 0;   // when > 0, a word gap follows every wordEvery glyphs
     int32_t wordGap = 0;     // extra pixels of that gap
+    int32_t tailEvery = 0;   // when > 0, glyphs k with k % tailEvery == 1 carry a tail on their left stem:
+    int32_t ascender = 0;    //   that many pixels above the glyph box
+    int32_t descender = 0;   //   and that many below it
+
+    bool hasTail(int32_t k) const { return tailEvery > 0 && k % tailEvery == 1; }
+    // Ink box of glyph k in image pixels (upright lines only): x, y, width, height.
+    std::array<double, 4> glyphBox(int32_t k) const
+    {
+        const double up = hasTail(k) ? ascender : 0, down = hasTail(k) ? descender : 0;
+        return {originX + glyphLeft(k), originY - up, double(glyphWidth), glyphHeight + up + down};
+    }
 
     // Left edge of glyph k along the line.
     double glyphLeft(int32_t k) const
@@ -36,13 +49,14 @@ struct TextLine {
     // Glyph k is a box outline with a middle bar: dark strokes 3 pixels thick.
     bool isInk(double u, double v) const
     {
-        if (v < 0 || v >= glyphHeight) return false;
+        if (v < -ascender || v >= glyphHeight + descender) return false;
         const double su = u + v * std::tan(shearDeg * M_PI / 180.0);
         if (su < 0) return false;
         int32_t k = 0;
         while (k + 1 < count && glyphLeft(k + 1) <= su) ++k;
         const double x = su - glyphLeft(k);
         if (x >= glyphWidth) return false;
+        if (v < 0 || v >= glyphHeight) return hasTail(k) && x < 3;
         const bool left = x < 3, right = x >= glyphWidth - 3;
         const bool top = v < 3, bottom = v >= glyphHeight - 3;
         const bool middle = std::fabs(v - glyphHeight / 2.0) < 1.5;
@@ -64,6 +78,12 @@ struct TextLine {
 
     kimg_image render(int32_t depth = KIMG_DEPTH_8, int32_t scale = 1) const
     {
+        return renderLines({*this}, depth, scale);
+    }
+
+    // Several lines in one picture, of this line's size and colours.
+    kimg_image renderLines(const std::vector<TextLine>& lines, int32_t depth = KIMG_DEPTH_8, int32_t scale = 1) const
+    {
         kimg_image image;
         kimg_image_construct(&image);
         kimg_image_assignNew(&image, depth, width, height);
@@ -71,7 +91,9 @@ struct TextLine {
         kimg_window_init(&w, &image);
         for (int32_t y = 0; y < height; ++y)
             for (int32_t x = 0; x < width; ++x) {
-                const double g = ground + (ink - ground) * coverage(x, y);
+                double c = 0;
+                for (const TextLine& l : lines) c = std::max(c, l.coverage(x, y));
+                const double g = ground + (ink - ground) * c;
                 const auto v = static_cast<uint32_t>(std::lround(g * scale));
                 if (depth == KIMG_DEPTH_8)
                     static_cast<uint8_t*>(w.pixels)[y * w.pitch + x] = static_cast<uint8_t>(v);

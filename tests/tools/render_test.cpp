@@ -338,6 +338,72 @@ TEST_F(RenderTest, RefusesWhatItCannotDraw)
     EXPECT_NE(std::string::npos, letter.outcome.err.find("seven-segment"));
 }
 
+// A three-line label through both tools: the truth numbers its lines top
+// down, and koc-segment with --numLines 3 gives every line exactly its own
+// characters, marks inside their truth boxes, in both polarities.
+TEST_F(RenderTest, ThreeLineLabelGivesEachLineItsCharacters)
+{
+    for (const int polarity : {1, 2}) {
+        SCOPED_TRACE(polarity);
+        const std::string name = "label" + std::to_string(polarity);
+        const Rendered r = render(name, "--font '" + kFont + "' --size 28 --polarity " + std::to_string(polarity) +
+                                            " --text 'LOT 2412A\n  EXP 2027 03\nNET 250'");
+        ASSERT_EQ(0, r.outcome.status) << r.outcome.err;
+        ASSERT_EQ(3, r.truth["lines"].get<int>());
+        std::vector<std::vector<Quad>> truth(3);
+        for (const auto& c : r.truth["chars"])
+            if (!c["isSpace"].get<bool>()) truth[c["line"].get<size_t>()].push_back(quadOf(c));
+        ASSERT_EQ((std::vector<size_t>{8, 9, 6}), (std::vector<size_t>{truth[0].size(), truth[1].size(), truth[2].size()}));
+        EXPECT_LT(truth[0][0].py.y, truth[1][0].po.y);  // lines top down, the second indented
+        EXPECT_GT(truth[1][0].po.x, truth[0][0].po.x + 10);
+
+        const tooltest::Outcome o = run("'" + path(name + ".png").string() + "' --numLines 3 --overlay '" +
+                                        path(name + "-overlay.png").string() + "' --json -");
+        ASSERT_EQ(0, o.status) << o.err;
+        EXPECT_TRUE(fs::exists(path(name + "-overlay.png")));
+        const nlohmann::json lines = nlohmann::json::parse(o.out)["paragraphs"][0]["lines"];
+        ASSERT_EQ(3u, lines.size());
+        for (size_t i = 0; i < 3; ++i) {
+            SCOPED_TRACE(i);
+            std::vector<Quad> marks;
+            for (const auto& p : lines[i]["positions"])
+                if (!p["isSpace"].get<bool>()) marks.push_back(quadOf({{"box", p["markRect"]}}));
+            ASSERT_EQ(truth[i].size(), marks.size());
+            for (size_t k = 0; k < marks.size(); ++k) EXPECT_TRUE(truth[i][k].contains(marks[k].centre(), 1.0)) << k;
+            const auto& stats = lines[i]["stats"];
+            EXPECT_EQ(polarity, stats["polarity"].get<int>());
+            EXPECT_EQ(2u, stats["pitchRange"].size());
+            EXPECT_TRUE(stats["rawElements"].is_array());
+        }
+    }
+}
+
+// Asked for three lines, a two-line label leaves the third empty, and its
+// statistics show empty ranges as null, not as 2147483647.
+TEST_F(RenderTest, ExtraLineIsEmptyWithNullRanges)
+{
+    const Rendered r = render("two", "--font '" + kFont + "' --size 28 --text 'LOT 2412A\nEXP 2027'");
+    ASSERT_EQ(0, r.outcome.status) << r.outcome.err;
+    const tooltest::Outcome o = run("'" + path("two.png").string() + "' --numLines 3 --json -");
+    ASSERT_EQ(0, o.status) << o.err;
+    const nlohmann::json lines = nlohmann::json::parse(o.out)["paragraphs"][0]["lines"];
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_EQ(8u, lines[0]["positions"].size());
+    EXPECT_EQ(7u, lines[1]["positions"].size());
+    const auto& extra = lines[2];
+    EXPECT_TRUE(extra["found"].get<bool>());
+    EXPECT_TRUE(extra["positions"].empty());
+    const auto& stats = extra["stats"];
+    EXPECT_TRUE(stats["gapRange"].is_null());
+    EXPECT_TRUE(stats["pitchRange"].is_null());
+    EXPECT_TRUE(stats["minBandHeight"].is_null());
+    EXPECT_TRUE(stats["positionStats"]["width"].is_null());
+    EXPECT_EQ(0u, stats["rawAccepted"].size());
+    EXPECT_EQ(stats["rawElements"].size(), stats["rawRejected"].size());
+    EXPECT_EQ(static_cast<int>(stats["rawElements"].size()), stats["numRawOutsideBand"].get<int>());
+    EXPECT_EQ(std::string::npos, o.out.find("2147483647"));
+}
+
 } // namespace
 
 #endif // KOC_RENDER_PATH

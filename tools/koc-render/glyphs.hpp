@@ -44,6 +44,7 @@ struct Glyph {
     Tile tile;
     bool hasInk = false;
     Box box;               // ink box, or the advance box when there is no ink
+    int line = 0;          // text line, counted from the top
 };
 
 struct LayoutOptions {

@@ -33,6 +33,7 @@ struct Options {
     double size = 32;
     std::string text;
     double spacing = 0;
+    double lineSpacing = 1.3;
     double rotate = 0;
     double shear = 0;
     int polarity = 1;
@@ -56,6 +57,9 @@ std::string checkOptions(const Options& o)
 {
     if (o.font.empty() && !o.sevenSegment) return "--font is required (or use --seven-segment)";
     if (o.text.empty()) return "--text must not be empty";
+    if (o.text.find("\n\n") != std::string::npos || o.text.front() == '\n' || o.text.back() == '\n')
+        return "every line of --text must hold a character";
+    if (!(o.lineSpacing >= 0.5 && o.lineSpacing <= 10)) return "--line-spacing must lie in [0.5, 10]";
     if (!(o.size > 0 && o.size <= 2000)) return "--size must lie in (0, 2000]";
     for (double v : {o.spacing, o.rotate, o.gradient, o.blur, o.noise, o.dotPitch, o.dotDiameter})
         if (!std::isfinite(v)) return "numbers must be finite";
@@ -77,7 +81,9 @@ int main(int argc, char** argv)
     CLI::App app{"koc-render: draws one text line into a grey PNG, with the exact box of every character as JSON"};
     app.add_option("--font", o.font, "TTF or OTF font file (not needed with --seven-segment)");
     app.add_option("--size", o.size, "font size in pixels (the em height)")->capture_default_str();
-    app.add_option("--text", o.text, "the line's text (UTF-8)")->required();
+    app.add_option("--text", o.text, "the text (UTF-8); newline characters start further lines")->required();
+    app.add_option("--line-spacing", o.lineSpacing, "baseline to baseline distance of several lines, in ems")
+        ->capture_default_str();
     app.add_option("--spacing", o.spacing, "extra pixels between characters, may be negative")->capture_default_str();
     app.add_option("--rotate", o.rotate, "turn of the line in degrees (y down: positive is clockwise)")->capture_default_str();
     app.add_option("--shear", o.shear, "slant in degrees: x += tan(shear) * (baseline - y)")->capture_default_str();
@@ -110,9 +116,30 @@ int main(int argc, char** argv)
     layout.sevenSegment = o.sevenSegment;
     layout.dotPitch = o.dotPitch;
     layout.dotDiameter = o.dotDiameter;
+    // Several lines sit on baselines a whole number of pixels apart, each
+    // starting at x = 0 (leading spaces indent a line).
     std::vector<Glyph> glyphs;
     std::string error;
-    if (!layoutLine(o.text, layout, glyphs, error)) return fail(kExitFailed, error);
+    std::vector<std::string> lines;
+    for (size_t start = 0;;) {
+        const size_t end = o.text.find('\n', start);
+        lines.push_back(o.text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    const int advance = static_cast<int>(std::lround(o.lineSpacing * o.size));
+    for (size_t k = 0; k < lines.size(); ++k) {
+        std::vector<Glyph> line;
+        if (!layoutLine(lines[k], layout, line, error)) return fail(kExitFailed, error);
+        const int dy = static_cast<int>(k) * advance;
+        for (Glyph& g : line) {
+            g.line = static_cast<int>(k);
+            g.tile.y0 += dy;
+            g.box.y0 += dy;
+            g.box.y1 += dy;
+            glyphs.push_back(std::move(g));
+        }
+    }
 
     // The picture holds every character's box, transformed, plus margins;
     // the shift is whole pixels so that an upright line is copied exactly.
@@ -155,6 +182,7 @@ int main(int argc, char** argv)
         header.angle = o.rotate;
         header.shear = o.shear;
         header.fontSize = o.size;
+        header.lines = static_cast<int>(lines.size());
         std::ofstream file(o.truth, std::ios::binary);
         file << truthJson(header, picture, glyphs, map).dump() << "\n";
         file.close();

@@ -98,17 +98,21 @@ nlohmann::ordered_json truthJson(const TruthHeader& header, const Picture& pictu
     nlohmann::ordered_json chars = nlohmann::ordered_json::array();
     for (const Glyph& g : glyphs) {
         const Box& b = g.box;
-        chars.push_back({{"char", g.text},
-                         {"isSpace", g.isSpace},
-                         {"box",
-                          {{"po", point(map.map(b.x0, b.y0))},
-                           {"px", point(map.map(b.x1, b.y0))},
-                           {"py", point(map.map(b.x0, b.y1))}}}});
+        nlohmann::ordered_json c = {{"char", g.text},
+                                    {"isSpace", g.isSpace},
+                                    {"box",
+                                     {{"po", point(map.map(b.x0, b.y0))},
+                                      {"px", point(map.map(b.x1, b.y0))},
+                                      {"py", point(map.map(b.x0, b.y1))}}}};
+        if (header.lines > 1) c["line"] = g.line;
+        chars.push_back(std::move(c));
     }
-    return {{"image", header.image},   {"width", picture.width}, {"height", picture.height},
-            {"depth", header.depth},   {"text", header.text},    {"polarity", header.polarity},
-            {"angle", header.angle},   {"shear", header.shear},  {"fontSize", header.fontSize},
-            {"chars", std::move(chars)}};
+    nlohmann::ordered_json out = {{"image", header.image},   {"width", picture.width}, {"height", picture.height},
+                                  {"depth", header.depth},   {"text", header.text},    {"polarity", header.polarity},
+                                  {"angle", header.angle},   {"shear", header.shear},  {"fontSize", header.fontSize}};
+    if (header.lines > 1) out["lines"] = header.lines;
+    out["chars"] = std::move(chars);
+    return out;
 }
 
 } // namespace kocrender

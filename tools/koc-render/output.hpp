@@ -22,6 +22,7 @@ struct TruthHeader {
     double angle = 0;
     double shear = 0;
     double fontSize = 0;
+    int lines = 1;
 };
 
 // The ground truth, one entry per character of the text:
@@ -33,7 +34,9 @@ struct TruthHeader {
 // px its top-right, py its bottom-left corner, in image pixels where pixel
 // (i, j) covers [i, i+1) x [j, j+1), rounded to 0.001. For a character with
 // ink it is the tight box of its ink; for a space (or an inkless character)
-// it spans its advance at the height of the line's ink.
+// it spans its advance at the height of the line's ink. Text of several
+// lines adds "lines": N to the header and "line": k (from 0, top down) to
+// every character.
 nlohmann::ordered_json truthJson(const TruthHeader& header, const Picture& picture, const std::vector<Glyph>& glyphs,
                          const Affine& map);
 

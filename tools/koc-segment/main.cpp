@@ -110,7 +110,8 @@ int main(int argc, char** argv)
     CLI::App app{"Finds the text line in each search rectangle of an image and cuts it into character positions.\n"
                  "Images are PNG (grey or colour, 8 or 16 bits) or PGM (8 or 16 bits); with none, the embedded\n"
                  "sample is used. Overlay colours: search rectangle blue, found line rectangle yellow, cells green,\n"
-                 "marks red, spaces magenta with a cross.\n"
+                 "marks red, spaces magenta with a cross; with --numLines above 1, each line's marks and band\n"
+                 "in its own colour (red, orange, cyan, violet, repeating).\n"
                  "Exit status: 0 success, 1 an image failed, 2 bad usage or run parameters.",
                  "koc-segment"};
     app.set_version_flag("--version", KOC_SEGMENT_VERSION);

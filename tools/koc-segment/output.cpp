@@ -1,6 +1,7 @@
 // output.cpp: JSON building and the table printer.
 #include "output.hpp"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -9,25 +10,53 @@ namespace kocseg {
 
 namespace {
 
-nlohmann::ordered_json allElementsJson(const koc_charSegmentAllElementsStats& s)
+// A (smallest, largest) pair as [min, max]; null while nothing widened it
+// (the smallest still at its reset value 2147483647).
+nlohmann::ordered_json rangeJson(int32_t lo, int32_t hi)
 {
-    if (s.isFilled == 0) {
-        return nlohmann::ordered_json::object();
+    if (lo == INT32_MAX) {
+        return nullptr;
     }
-    return {{"minArea", s.minArea},           {"maxArea", s.maxArea},
-            {"minContrast", s.minContrast},   {"maxContrast", s.maxContrast},
-            {"minTop", s.minTop},             {"maxBottom", s.maxBottom},
-            {"minMarkArea", s.minMarkArea},   {"maxMarkArea", s.maxMarkArea},
-            {"minWidth", s.minWidth},         {"maxWidth", s.maxWidth},
-            {"minHeight", s.minHeight},       {"maxHeight", s.maxHeight},
-            {"minSpaceWidth", s.minSpaceWidth}, {"maxSpaceWidth", s.maxSpaceWidth}};
+    return nlohmann::ordered_json::array({lo, hi});
 }
 
-int32_t sizeOf(const kstd_vector_koc_charSegmentElementStats& v)
+nlohmann::ordered_json allElementsJson(const koc_charSegmentAllElementsStats& s)
 {
+    return {{"filled", s.isFilled != 0},
+            {"area", rangeJson(s.minArea, s.maxArea)},
+            {"contrast", s.minContrast == INT32_MAX ? nlohmann::ordered_json(nullptr)
+                                                   : nlohmann::ordered_json::array({round3(s.minContrast / 65536.0),
+                                                                                    round3(s.maxContrast / 65536.0)})},
+            {"rows", rangeJson(s.minTop, s.maxBottom)},
+            {"markArea", rangeJson(s.minMarkArea, s.maxMarkArea)},
+            {"width", rangeJson(s.minWidth, s.maxWidth)},
+            {"height", rangeJson(s.minHeight, s.maxHeight)},
+            {"spaceWidth", rangeJson(s.minSpaceWidth, s.maxSpaceWidth)}};
+}
+
+nlohmann::ordered_json elementListJson(const kstd_vector_koc_charSegmentElementStats& v)
+{
+    nlohmann::ordered_json out = nlohmann::ordered_json::array();
+    const koc_charSegmentElementStats* e = nullptr;
     int32_t n = 0;
-    kstd_vector_koc_charSegmentElementStats_getSize(&v, &n);
-    return n;
+    if (kstd_vector_koc_charSegmentElementStats_getBeginSizeConst(&v, &e, &n) < 0) {
+        return out;
+    }
+    for (int32_t i = 0; i < n; ++i) {
+        out.push_back({{"rect", {e[i].rect.x, e[i].rect.y, e[i].rect.width, e[i].rect.height}},
+                       {"area", e[i].area},
+                       {"contrast", round3(e[i].contrast / 65536.0)},
+                       {"inBandFraction", round3(e[i].inBandFraction)},
+                       {"outOfBandFraction", round3(e[i].outOfBandFraction)},
+                       {"flags", e[i].flags},
+                       {"accepted", e[i].isAccepted != 0}});
+    }
+    return out;
+}
+
+nlohmann::ordered_json xformJson(const kmath_xformLinear& x)
+{
+    return {{"matrix", {x.matrix.a, x.matrix.b, x.matrix.c, x.matrix.d}}, {"trans", {x.trans.x, x.trans.y}}};
 }
 
 kmath_shapeAffineRectPoints pointsOf(const kmath_shapeAffineRect& rect)
@@ -110,21 +139,16 @@ nlohmann::ordered_json lineStatsJson(const koc_charSegmentLineResultStats& s)
             {"foldedSkewAngle", round3(s.foldedSkewAngle)},
             {"bandRect", quadJson(pointsOf(s.bandRect))},
             {"inkRect", quadJson(pointsOf(s.inkRect))},
+            {"clientFromImage", xformJson(s.clientFromImage)},
+            {"imageFromClient", xformJson(s.imageFromClient)},
             {"binarizationThreshold", s.binarizationThreshold},
+            {"thresholdPolarityFlag", s.thresholdPolarityFlag},
             {"polarity", s.polarity},
-            {"minGap", s.minGap},
-            {"maxGap", s.maxGap},
-            {"minMergedGap", s.minMergedGap},
-            {"maxMergedGap", s.maxMergedGap},
-            {"minPitch", s.minPitch},
-            {"maxPitch", s.maxPitch},
-            {"minBandHeight", s.minBandHeight},
-            {"numRawElements", sizeOf(s.rawElements)},
-            {"numRawAccepted", sizeOf(s.rawAccepted)},
-            {"numRawRejected", sizeOf(s.rawRejected)},
-            {"numCharElements", sizeOf(s.charElements)},
-            {"numCharAccepted", sizeOf(s.charAccepted)},
-            {"numCharRejected", sizeOf(s.charRejected)},
+            {"gapRange", rangeJson(s.minGap, s.maxGap)},
+            {"mergedGapRange", rangeJson(s.minMergedGap, s.maxMergedGap)},
+            {"pitchRange", rangeJson(s.minPitch, s.maxPitch)},
+            {"minBandHeight", s.minBandHeight == INT32_MAX ? nlohmann::ordered_json(nullptr)
+                                                           : nlohmann::ordered_json(s.minBandHeight)},
             {"numRawTouchingBorder", s.numRawTouchingBorder},
             {"numRawOutsideBand", s.numRawOutsideBand},
             {"numUnmatchedSmallArea", s.numUnmatchedSmallArea},
@@ -132,7 +156,13 @@ nlohmann::ordered_json lineStatsJson(const koc_charSegmentLineResultStats& s)
             {"numUnmatchedLow", s.numUnmatchedLow},
             {"numCroppedTall", s.numCroppedTall},
             {"positionStats", allElementsJson(s.positionStats)},
-            {"elementStats", allElementsJson(s.elementStats)}};
+            {"elementStats", allElementsJson(s.elementStats)},
+            {"rawElements", elementListJson(s.rawElements)},
+            {"rawAccepted", elementListJson(s.rawAccepted)},
+            {"rawRejected", elementListJson(s.rawRejected)},
+            {"charElements", elementListJson(s.charElements)},
+            {"charAccepted", elementListJson(s.charAccepted)},
+            {"charRejected", elementListJson(s.charRejected)}};
 }
 
 nlohmann::ordered_json reportJson(const ImageReport& report, const nlohmann::ordered_json& params)

@@ -117,7 +117,13 @@ RgbImage renderOverlay(const ImageReport& report, const GreyImage& grey, int32_t
         if (p.lineFound) {
             drawRect(out, p.lineRect, s, -0.5, kLineColour);
         }
-        for (const LineReport& line : p.lines) {
+        const bool several = p.lines.size() > 1;
+        for (size_t j = 0; j < p.lines.size(); ++j) {
+            const LineReport& line = p.lines[j];
+            const uint8_t* markColour = several ? kLinePalette[j % 4] : kMarkColour;
+            if (several) {
+                drawRect(out, line.band, s, -0.5, markColour);
+            }
             for (const PositionReport& pos : line.positions) {
                 if (pos.isSpace) {
                     drawRect(out, pos.cell, s, -0.5, kSpaceColour, true);
@@ -127,7 +133,7 @@ RgbImage renderOverlay(const ImageReport& report, const GreyImage& grey, int32_t
             }
             for (const PositionReport& pos : line.positions) {
                 if (!pos.isSpace) {
-                    drawRect(out, pos.mark, s, 0.5, kMarkColour);
+                    drawRect(out, pos.mark, s, 0.5, markColour);
                 }
             }
         }

@@ -147,6 +147,9 @@ LineReport lineReport(const koc_charSegmentLineResult& line, double lineHeight)
         }
     }
     out.stats = lineStatsJson(line.stats);
+    if (line.stats.isComputed != 0 && line.stats.minBandHeight != INT32_MAX) {
+        out.band = pointsOf(line.stats.bandRect);
+    }
     return out;
 }
 

@@ -44,6 +44,7 @@ struct LineReport {
     bool hasThreshold = false;
     uint32_t threshold = 0;
     std::vector<PositionReport> positions;
+    kmath_shapeAffineRectPoints band{}; // the line's band (all zero: none)
     nlohmann::ordered_json stats = nlohmann::ordered_json::object();
 };
 
