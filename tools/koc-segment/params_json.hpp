@@ -38,6 +38,14 @@ bool setParamField(koc_charSegmentRunParams& params, const ParamField& field, do
 // are errors (false with a message).
 bool applyParamsJson(const nlohmann::ordered_json& json, koc_charSegmentRunParams& params, std::string& error);
 
+// The estimator's pin bit of the field at position index of paramFields()
+// (the bits follow the same declaration order).
+uint64_t pinBitOfField(size_t index);
+
+// The pin bits of every field a JSON object of applyParamsJson's shape
+// names; 0 for anything that is not an object.
+uint64_t pinnedByJson(const nlohmann::ordered_json& json);
+
 // The field or fields a validate code is about ("maxLineAngle",
 // "minCharWidth, maxCharWidth"), each with its value; empty for other codes.
 std::string fieldsOfCode(int32_t code, const koc_charSegmentRunParams& params);
