@@ -84,6 +84,7 @@ typedef struct koc_runParamsEstimate {
     double pitch;             /* median centre-to-centre distance of neighbouring glyphs */
     uint32_t isFixedPitch;    /* 1 when nearly every neighbour distance matches the pitch */
     uint32_t isBrokenStroke;  /* 1 when glyphs are made of dots or segments */
+    uint32_t isTouching;      /* 1 when many glyphs touch their neighbours */
     double contrast;          /* grey levels between ink and background */
     double noiseLevel;        /* standard deviation of the background, grey levels */
     double backgroundSlope;   /* background change along the line, per contrast */

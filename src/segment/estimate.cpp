@@ -142,7 +142,7 @@ void measureBackground(const LineView& v, double heightHint, Background* bg)
         const double level = quantile(values, 0.8);
         bg->centres.push_back(0.5 * (x0 + x1 - 1));
         bg->levels.push_back(level);
-        spreads.push_back(level - quantile(values, 0.03));
+        spreads.push_back(level - quantile(values, 0.01));
     }
     if (spreads.empty()) {
         return;
@@ -332,35 +332,37 @@ int32_t measureInk(const LineView& v, const Background& bg, double noise, koc_ru
         }
         const double stroke = std::max(1.0, quantile(widths, 0.5));
 
-        // Broken-stroke print (dots, segments made of dots): most marks are
-        // no bigger than a few stroke widths and of one size.
-        Vector<int32_t> smallAreas;
+        // Broken-stroke print (dots, display segments): most marks span
+        // less than half the band of rows the ink fills, where the marks
+        // of solid glyphs span most of it (lowercase x-height letters still
+        // reach 0.55 of a band with descenders).
+        Vector<int32_t> tops;
+        Vector<int32_t> bottoms;
+        for (const services::Blob* b : kept) {
+            tops.push_back(b->rect.y);
+            bottoms.push_back(b->rect.y + b->rect.height);
+        }
+        const double band = quantile(bottoms, 0.9) - quantile(tops, 0.1);
         Vector<Box> boxes;
+        size_t fragments = 0;
         for (const services::Blob* b : kept) {
             const kstd_rect32& r = b->rect;
             boxes.push_back({r.x, r.x + r.width, r.y, r.y + r.height});
-            if (std::max(r.width, r.height) <= 3.0 * stroke) {
-                smallAreas.push_back(b->area);
-            }
+            fragments += r.height < 0.5 * band ? 1 : 0;
         }
-        bool broken = kept.size() >= 6 && smallAreas.size() * 2 >= kept.size();
-        if (broken) {
-            const double med = quantile(smallAreas, 0.5);
-            const double spread = quantile(smallAreas, 0.75) - quantile(smallAreas, 0.25);
-            broken = spread <= 0.6 * med;
-        }
+        const bool broken = kept.size() >= 6 && fragments * 2 >= kept.size();
 
         // A dot is its own stroke: its box is a better width than the
         // shortest runs through a disc, which its rim makes short.
         double strokeWidth = stroke;
-        if (broken) {
-            Vector<int32_t> dotSizes;
-            for (const services::Blob* b : kept) {
-                const kstd_rect32& r = b->rect;
-                if (std::max(r.width, r.height) <= 3.0 * stroke) {
-                    dotSizes.push_back(std::min(r.width, r.height));
-                }
+        Vector<int32_t> dotSizes;
+        for (const services::Blob* b : kept) {
+            const kstd_rect32& r = b->rect;
+            if (std::max(r.width, r.height) <= 3.0 * stroke) {
+                dotSizes.push_back(std::min(r.width, r.height));
             }
+        }
+        if (broken && dotSizes.size() * 2 >= kept.size()) {
             strokeWidth = std::max(stroke, quantile(dotSizes, 0.5));
         }
 
@@ -381,20 +383,36 @@ int32_t measureInk(const LineView& v, const Background& bg, double noise, koc_ru
                 fullWidths.push_back(g.x1 - g.x0);
             }
         }
-        // Neighbour distances of glyph centres, in half pixels.
-        Vector<int32_t> steps;
-        for (size_t k = 1; k < glyphs.size(); ++k) {
-            steps.push_back((glyphs[k].x0 + glyphs[k].x1) - (glyphs[k - 1].x0 + glyphs[k - 1].x1));
+        // Touching glyphs: joined runs much wider than a glyph is high.
+        int32_t wide = 0;
+        for (int32_t w : fullWidths) {
+            wide += w > 1.2 * textHeight ? 1 : 0;
         }
-        const double pitch = 0.5 * quantile(steps, 0.5);
-        // Fixed pitch: nearly every distance is the pitch, or a whole
-        // multiple of it where a space stands.
+        const bool touching = !fullWidths.empty() && wide * 10 >= static_cast<int32_t>(fullWidths.size()) * 3;
+        // Neighbour distances of glyph left edges, centres and right edges
+        // (in half pixels); the pitch is the median centre distance. Fixed
+        // pitch: by one of the three, nearly every distance is the pitch or
+        // a whole multiple of it (a space). Narrow glyphs sit in the middle
+        // of a monospaced cell but to one side of a display's cell, so no
+        // single measure suits both.
+        Vector<int32_t> steps[3];
+        for (size_t k = 1; k < glyphs.size(); ++k) {
+            steps[0].push_back(2 * (glyphs[k].x0 - glyphs[k - 1].x0));
+            steps[1].push_back((glyphs[k].x0 + glyphs[k].x1) - (glyphs[k - 1].x0 + glyphs[k - 1].x1));
+            steps[2].push_back(2 * (glyphs[k].x1 - glyphs[k - 1].x1));
+        }
+        const double pitch = 0.5 * quantile(steps[1], 0.5);
         int32_t regular = 0;
-        const double tolerance = std::max(1.5, 0.1 * pitch);
-        for (int32_t s : steps) {
-            const double d = 0.5 * s;
-            const double multiple = std::max(1.0, std::round(d / std::max(pitch, 1.0)));
-            regular += std::abs(d - multiple * pitch) <= tolerance * multiple ? 1 : 0;
+        for (const Vector<int32_t>& measure : steps) {
+            const double p = 0.5 * quantile(measure, 0.5);
+            const double tolerance = std::max(1.5, 0.1 * p);
+            int32_t hits = 0;
+            for (int32_t s : measure) {
+                const double d = 0.5 * s;
+                const double multiple = std::max(1.0, std::round(d / std::max(p, 1.0)));
+                hits += std::abs(d - multiple * p) <= tolerance * multiple ? 1 : 0;
+            }
+            regular = std::max(regular, hits);
         }
 
         m->textHeight = textHeight;
@@ -404,7 +422,9 @@ int32_t measureInk(const LineView& v, const Background& bg, double noise, koc_ru
         m->innerGap = inner;
         m->charGap = static_cast<int32_t>(quantile(gaps, 0.5));
         m->pitch = pitch;
-        m->isFixedPitch = steps.size() >= 3 && regular * 10 >= static_cast<int32_t>(steps.size()) * 8 ? 1 : 0;
+        m->isFixedPitch =
+            !touching && steps[1].size() >= 3 && regular * 10 >= static_cast<int32_t>(steps[1].size()) * 8 ? 1 : 0;
+        m->isTouching = touching ? 1 : 0;
         m->isBrokenStroke = broken ? 1 : 0;
         return 0;
     });
@@ -477,7 +497,7 @@ void chooseRunParams(const koc_runParamsEstimate& m, const koc_charSegmentRunPar
     // The local normalisations stretch flat background to full range, so
     // noise turns into ink; a global stretch keeps it below the threshold.
     // A background that slopes across the line needs the local mean though.
-    const bool noisy = m.noiseLevel > 0.08 * m.contrast;
+    const bool noisy = m.noiseLevel > std::max(2.0, 0.03 * m.contrast);
     const bool sloped = m.backgroundSlope > 0.25;
     set(KOC_PIN_NORMALIZATION_MODE, p.normalizationMode, noisy && !sloped ? 2u : 4u);
 
@@ -486,13 +506,22 @@ void chooseRunParams(const koc_runParamsEstimate& m, const koc_charSegmentRunPar
     set(KOC_PIN_MIN_CHAR_AREA, p.minCharArea, atLeast(std::floor((noisy ? 0.6 : 0.4) * s * s), 1));
     set(KOC_PIN_MIN_CHAR_WIDTH, p.minCharWidth, atLeast(std::floor(0.6 * s), 1));
     set(KOC_PIN_MIN_CHAR_HEIGHT, p.minCharHeight, atLeast(std::floor(0.6 * s), 1));
-    set(KOC_PIN_MAX_CHAR_HEIGHT, p.maxCharHeight, atLeast(std::ceil(1.6 * h), 1));
+    set(KOC_PIN_MAX_CHAR_HEIGHT, p.maxCharHeight, atLeast(std::ceil(1.4 * h), 1));
+    // Noise that touches a glyph makes it taller than the line: crop it.
+    if (noisy) {
+        set(KOC_PIN_LIMIT_CHAR_HEIGHT, p.limitCharHeight, 1u);
+    }
     // Wide capitals (W, M) reach 1.35 text heights' width for every height
     // unit; two glyphs side by side are wider than that.
     set(KOC_PIN_MIN_ASPECT_RATIO, p.minAspectRatio, 0.65);
     if (m.isFixedPitch != 0) {
         set(KOC_PIN_LIMIT_CHAR_WIDTH, p.limitCharWidth, 1u);
         set(KOC_PIN_MAX_CHAR_WIDTH, p.maxCharWidth, atLeast(std::ceil(1.15 * pitch), 1));
+    } else if (m.isTouching != 0) {
+        // Capitals and digits are at most about 0.85 text heights wide
+        // (W and M aside); wider runs are glyphs that touch.
+        set(KOC_PIN_LIMIT_CHAR_WIDTH, p.limitCharWidth, 1u);
+        set(KOC_PIN_MAX_CHAR_WIDTH, p.maxCharWidth, atLeast(std::ceil(0.85 * h), 1));
     } else {
         set(KOC_PIN_MAX_CHAR_WIDTH, p.maxCharWidth, atLeast(std::ceil(1.6 * h), 1));
     }
@@ -500,12 +529,20 @@ void chooseRunParams(const koc_runParamsEstimate& m, const koc_charSegmentRunPar
     // Gaps: only gaps inside the measured inner-gap limit join marks; solid
     // glyphs join only where they overlap, so separately inked neighbours
     // (':2', 'ri') stay apart.
+    // On a fixed pitch the tree may also join across gaps up to half a
+    // character gap (a display's 'N' whose diagonal stops short of its
+    // right bar): the pitch decides there, not the gap alone.
+    int32_t inner = std::max(m.innerGap, 0);
+    if (m.isFixedPitch != 0) {
+        inner = std::max(inner, (m.charGap - 1) / 2);
+    }
     set(KOC_PIN_GAP_MODE, p.gapMode, 4u);
-    set(KOC_PIN_MAX_INNER_GAP, p.maxInnerGap, std::max(m.innerGap, 0));
-    set(KOC_PIN_MIN_CHAR_GAP, p.minCharGap, std::max(m.innerGap, 0) + 1);
+    set(KOC_PIN_MAX_INNER_GAP, p.maxInnerGap, inner);
+    set(KOC_PIN_MIN_CHAR_GAP, p.minCharGap, inner + 1);
     // Proportional text has no pitch for the tree to exploit; its windows
     // are the characters already.
-    set(KOC_PIN_SEGMENTATION_METHOD, p.segmentationMethod, m.isFixedPitch != 0 || m.isBrokenStroke != 0 ? 2u : 1u);
+    set(KOC_PIN_SEGMENTATION_METHOD, p.segmentationMethod,
+        m.isFixedPitch != 0 || m.isBrokenStroke != 0 || m.isTouching != 0 ? 2u : 1u);
 
     // Cells grow into the gaps by at most half a character gap, so a word
     // gap stays wider than any gap between letters when spaces are judged.

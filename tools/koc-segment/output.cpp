@@ -160,6 +160,7 @@ nlohmann::ordered_json autoJson(const ParagraphReport& p)
               {"pitch", round3(e.pitch)},
               {"isFixedPitch", e.isFixedPitch != 0},
               {"isBrokenStroke", e.isBrokenStroke != 0},
+              {"isTouching", e.isTouching != 0},
               {"contrast", round3(e.contrast)},
               {"noiseLevel", round3(e.noiseLevel)},
               {"backgroundSlope", round3(e.backgroundSlope)}}}};
@@ -225,7 +226,7 @@ void printTable(std::ostream& out, const ImageReport& report)
             out << "    auto: measured height " << fixed(e.textHeight, 1) << " px, stroke " << fixed(e.strokeWidth, 1)
                 << " px, glyph width " << fixed(e.medianGlyphWidth, 1) << " px, gaps " << e.innerGap << " inner / "
                 << e.charGap << " between, pitch " << fixed(e.pitch, 1) << (e.isFixedPitch != 0 ? " (fixed)" : " (proportional)")
-                << (e.isBrokenStroke != 0 ? ", dots or segments" : "") << ", noise " << fixed(e.noiseLevel, 1) << " of contrast "
+                << (e.isBrokenStroke != 0 ? ", dots or segments" : "") << (e.isTouching != 0 ? ", touching" : "") << ", noise " << fixed(e.noiseLevel, 1) << " of contrast "
                 << fixed(e.contrast, 0) << ", background slope " << fixed(e.backgroundSlope, 2) << "\n";
             out << "    auto: chose minCharArea " << a.minCharArea << ", minCharWidth " << a.minCharWidth << ", minCharHeight "
                 << a.minCharHeight << ", gapMode " << a.gapMode << " (inner <= " << a.maxInnerGap << ", between >= "
