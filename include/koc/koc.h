@@ -16,6 +16,7 @@
 #include "koc/koc_lineextract.h"
 #include "koc/koc_results.h"
 #include "koc/koc_segment.h"
+#include "koc/koc_autoparams.h"
 #include "koc/koc_types.h"
 
 #endif

@@ -78,7 +78,8 @@
     X(KOC_E_LINE_BAND_MARGIN, 0x80001444, "lineBandMargin must be at least 0")                         \
     X(KOC_E_GAP_MODE, 0x8000144a, "mode out of range (gapMode must be 1, 2 or 4)")                     \
     X(KOC_E_NUM_LINES, 0x8000144d, "numLines must be at least 1")                                      \
-    X(KOC_E_USE_GRADIENT_METHOD, 0x8000145b, "useGradientMethod must be 0 or 1")
+    X(KOC_E_USE_GRADIENT_METHOD, 0x8000145b, "useGradientMethod must be 0 or 1")                       \
+    X(KOC_E_NO_INK, 0x80001601, "no text line with ink in the rectangle to measure")
 
 KOC_EXTERN_C_BEGIN
 

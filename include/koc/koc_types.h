@@ -7,6 +7,7 @@
 #include "koc/koc_lineextract.h"
 #include "koc/koc_results.h"
 #include "koc/koc_segment.h"
+#include "koc/koc_autoparams.h"
 
 KOC_EXTERN_C_BEGIN
 
@@ -35,7 +36,8 @@ KOC_EXTERN_C_BEGIN
     X(koc_char)                           \
     X(koc_charKey)                        \
     X(koc_charMetrics)                    \
-    X(koc_charSegmentLineResultData_)
+    X(koc_charSegmentLineResultData_)     \
+    X(koc_runParamsEstimate)
 
 /* Typed vectors: X(family, element type). */
 #define KOC_FOR_EACH_VECTOR_FAMILY(X)                                                              \

@@ -120,6 +120,7 @@ int main(int argc, char** argv)
     std::vector<std::string> rectArgs, cornerArgs;
     std::string maskPath, paramsPath, jsonPath, overlayPath, dumpDir, saveSamplePath;
     bool printParams = false;
+    bool autoParams = false;
     int32_t overlayScale = 0;
     int32_t jobs = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
 
@@ -136,7 +137,12 @@ int main(int argc, char** argv)
     app.add_option("--range-mask", maskPath, "validity mask (8-bit, non-zero = valid): the 16-bit image becomes a range image")
         ->type_name("MASK");
     app.add_option("--params", paramsPath, "run parameters from a JSON file (flags win)")->type_name("FILE.json");
-    app.add_flag("--print-params", printParams, "print the effective run parameters as JSON and exit");
+    app.add_flag("--print-params", printParams,
+                 "print the effective run parameters as JSON and exit (with --auto and images: the measured ones, "
+                 "per paragraph)");
+    app.add_flag("--auto", autoParams,
+                 "measure each paragraph's line and choose its run parameters (fields set by --params or flags are "
+                 "kept)");
     app.add_option("--json", jsonPath, "write the results as JSON to FILE ('-': standard output, no table)")
         ->type_name("FILE|-");
     app.add_option("--overlay", overlayPath, "draw the results over the image into a PNG (several images: FILE-k.png)")
@@ -187,15 +193,24 @@ int main(int argc, char** argv)
         if (!applyParamsFile(paramsPath, request.params, error)) {
             return usageError(paramsPath + ": " + error);
         }
+        request.pinned |= pinnedByJson(json);
     }
     for (size_t i = 0; i < fields.size(); ++i) {
         std::string error;
         if (flagOptions[i]->count() > 0 && !setParamField(request.params, fields[i], flagValues[i], error)) {
             return usageError("--" + error);
         }
+        if (flagOptions[i]->count() > 0) {
+            request.pinned |= pinBitOfField(i);
+        }
     }
+    request.autoParams = autoParams;
+    // With --auto and images, --print-params prints what the measuring
+    // chooses, after the images are read below.
+    const bool printMeasured = printParams && autoParams && !imagePaths.empty();
+    request.estimateOnly = printMeasured;
     const nlohmann::ordered_json paramsJson = paramsToJson(request.params);
-    if (printParams) {
+    if (printParams && !printMeasured) {
         std::cout << paramsJson.dump(2) << "\n";
     }
     if (const int32_t rc = koc_charSegmentRunParams_validate(&request.params); rc < 0) {
@@ -203,7 +218,7 @@ int main(int argc, char** argv)
         return usageError(std::string(koc_resultName(rc)) + ": " + koc_resultMessage(rc) +
                           (fieldsText.empty() ? "" : " (" + fieldsText + ")"));
     }
-    if (printParams) {
+    if (printParams && !printMeasured) {
         return 0;
     }
 
@@ -305,6 +320,29 @@ int main(int argc, char** argv)
             std::cerr << "koc-segment: " << failureLine(report.name, failure) << "\n";
             status = kExitFailed;
         }
+    }
+    if (printMeasured) {
+        nlohmann::ordered_json doc = nlohmann::ordered_json::array();
+        for (const ImageReport& report : reports) {
+            for (const ParagraphReport& p : report.paragraphs) {
+                nlohmann::ordered_json entry = {{"image", report.name}, {"paragraph", p.index}};
+                if (p.failure) {
+                    entry["error"] = p.failure->name;
+                }
+                nlohmann::ordered_json a = autoJson(p);
+                entry["params"] = a.contains("params") ? a["params"] : paramsJson;
+                if (a.contains("measured")) {
+                    entry["measured"] = a["measured"];
+                } else if (a.contains("error")) {
+                    entry["error"] = a["error"]["name"];
+                }
+                doc.push_back(entry);
+            }
+        }
+        std::cout << doc.dump(2) << "\n";
+        koc_charSegmentRunParams_destruct(&request.params);
+        koc_charSegmentRunParams_destruct(&defaults);
+        return status;
     }
     if (!jsonToStdout) {
         for (const ImageReport& report : reports) {

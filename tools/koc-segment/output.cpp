@@ -1,6 +1,8 @@
 // output.cpp: JSON building and the table printer.
 #include "output.hpp"
 
+#include "params_json.hpp"
+
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -165,6 +167,35 @@ nlohmann::ordered_json lineStatsJson(const koc_charSegmentLineResultStats& s)
             {"charRejected", elementListJson(s.charRejected)}};
 }
 
+nlohmann::ordered_json autoJson(const ParagraphReport& p)
+{
+    if (p.autoFailure) {
+        return {{"error", failureJson(*p.autoFailure)}};
+    }
+    if (!p.autoUsed) {
+        return nullptr;
+    }
+    const koc_runParamsEstimate& e = p.estimate;
+    return {{"params", paramsToJson(p.autoParams)},
+            {"measured",
+             {{"polarity", e.polarity},
+              {"lineAngle", round3(e.lineAngle)},
+              {"skewAngle", round3(e.skewAngle)},
+              {"textHeight", round3(e.textHeight)},
+              {"strokeWidth", round3(e.strokeWidth)},
+              {"medianGlyphWidth", round3(e.medianGlyphWidth)},
+              {"glyphCount", e.glyphCount},
+              {"innerGap", e.innerGap},
+              {"charGap", e.charGap},
+              {"pitch", round3(e.pitch)},
+              {"isFixedPitch", e.isFixedPitch != 0},
+              {"isBrokenStroke", e.isBrokenStroke != 0},
+              {"isTouching", e.isTouching != 0},
+              {"contrast", round3(e.contrast)},
+              {"noiseLevel", round3(e.noiseLevel)},
+              {"backgroundSlope", round3(e.backgroundSlope)}}}};
+}
+
 nlohmann::ordered_json reportJson(const ImageReport& report, const nlohmann::ordered_json& params)
 {
     nlohmann::ordered_json paragraphs = nlohmann::ordered_json::array();
@@ -192,6 +223,9 @@ nlohmann::ordered_json reportJson(const ImageReport& report, const nlohmann::ord
         if (p.failure) {
             paragraph["error"] = failureJson(*p.failure);
         }
+        if (nlohmann::ordered_json a = autoJson(p); !a.is_null()) {
+            paragraph["auto"] = std::move(a);
+        }
         paragraphs.push_back(paragraph);
     }
     nlohmann::ordered_json out = {{"image", report.name},     {"width", report.width},
@@ -214,6 +248,22 @@ void printTable(std::ostream& out, const ImageReport& report)
     out << "\n";
     for (const ParagraphReport& p : report.paragraphs) {
         out << "  paragraph " << p.index << ": search rectangle " << quadText(p.rect) << "\n";
+        if (p.autoFailure) {
+            out << "    auto: nothing measured (" << p.autoFailure->name << "): the given parameters were used\n";
+        } else if (p.autoUsed) {
+            const koc_runParamsEstimate& e = p.estimate;
+            const koc_charSegmentRunParams& a = p.autoParams;
+            out << "    auto: measured height " << fixed(e.textHeight, 1) << " px, stroke " << fixed(e.strokeWidth, 1)
+                << " px, glyph width " << fixed(e.medianGlyphWidth, 1) << " px, gaps " << e.innerGap << " inner / "
+                << e.charGap << " between, pitch " << fixed(e.pitch, 1) << (e.isFixedPitch != 0 ? " (fixed)" : " (proportional)")
+                << (e.isBrokenStroke != 0 ? ", dots or segments" : "") << (e.isTouching != 0 ? ", touching" : "") << ", noise " << fixed(e.noiseLevel, 1) << " of contrast "
+                << fixed(e.contrast, 0) << ", background slope " << fixed(e.backgroundSlope, 2) << "\n";
+            out << "    auto: chose minCharArea " << a.minCharArea << ", minCharWidth " << a.minCharWidth << ", minCharHeight "
+                << a.minCharHeight << ", gapMode " << a.gapMode << " (inner <= " << a.maxInnerGap << ", between >= "
+                << a.minCharGap << "), segmentationMethod " << a.segmentationMethod << ", normalizationMode "
+                << a.normalizationMode << ", maxLineAngle " << fixed(a.maxLineAngle, 0) << ", maxSkewAngle "
+                << fixed(a.maxSkewAngle, 0) << ", spaces >= " << a.spaceParams.minSpaceWidth << " px\n";
+        }
         if (p.failure) {
             out << "    FAILED " << p.failure->name << ": " << p.failure->message
                 << (p.failure->detail.empty() ? "" : " (" + p.failure->detail + ")") << "\n";

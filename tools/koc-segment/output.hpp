@@ -23,6 +23,11 @@ nlohmann::ordered_json lineStatsJson(const koc_charSegmentLineResultStats& stats
 // "message", "detail", "paragraph"}.
 nlohmann::ordered_json reportJson(const ImageReport& report, const nlohmann::ordered_json& params);
 
+// A paragraph's --auto part: {"params": the record it ran with, "measured":
+// the estimator's report}, or {"error": ...} when nothing could be measured;
+// null when --auto was not given.
+nlohmann::ordered_json autoJson(const ParagraphReport& paragraph);
+
 // The readable table of one image.
 void printTable(std::ostream& out, const ImageReport& report);
 

@@ -184,6 +184,38 @@ bool setParamField(koc_charSegmentRunParams& params, const ParamField& field, do
     return true;
 }
 
+uint64_t pinBitOfField(size_t index)
+{
+    return index < 64 ? uint64_t{1} << index : 0;
+}
+
+uint64_t pinnedByJson(const nlohmann::ordered_json& json)
+{
+    uint64_t pinned = 0;
+    if (!json.is_object()) {
+        return 0;
+    }
+    const std::vector<ParamField>& fields = paramFields();
+    const auto pin = [&](const std::string& name) {
+        for (size_t i = 0; i < fields.size(); ++i) {
+            if (name == fields[i].name) {
+                pinned |= pinBitOfField(i);
+            }
+        }
+    };
+    for (const auto& [key, value] : json.items()) {
+        if ((key == "cellRectParams" || key == "spaceParams") && value.is_object()) {
+            for (const auto& [inner, innerValue] : value.items()) {
+                static_cast<void>(innerValue);
+                pin(inner);
+            }
+        } else {
+            pin(key);
+        }
+    }
+    return pinned;
+}
+
 bool applyParamsJson(const nlohmann::ordered_json& json, koc_charSegmentRunParams& params, std::string& error)
 {
     if (!json.is_object()) {

@@ -47,6 +47,14 @@ bool applyParamsText(const std::string& text, koc_charSegmentRunParams& params, 
 // is not a readable regular file or its contents are refused.
 bool applyParamsFile(const std::string& path, koc_charSegmentRunParams& params, std::string& error);
 
+// The estimator's pin bit of the field at position index of paramFields()
+// (the bits follow the same declaration order).
+uint64_t pinBitOfField(size_t index);
+
+// The pin bits of every field a JSON object of applyParamsJson's shape
+// names; 0 for anything that is not an object.
+uint64_t pinnedByJson(const nlohmann::ordered_json& json);
+
 // The field or fields a validate code is about ("maxLineAngle",
 // "minCharWidth, maxCharWidth"), each with its value; empty for other codes.
 std::string fieldsOfCode(int32_t code, const koc_charSegmentRunParams& params);

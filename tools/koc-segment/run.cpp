@@ -168,13 +168,41 @@ int32_t runParagraph(const RunRequest& request, const kimg_image* image8, const 
         return result.status;
     }
     const auto start = std::chrono::steady_clock::now();
-    int32_t rc = koc_extractLineAndNormalize_(image8, image16, range, &rect, &request.params, &extraction.value);
+    const koc_charSegmentRunParams* params = &request.params;
+    if (request.autoParams) {
+        // A range image is measured on its 16-bit image as it is: the gap
+        // filling only matters for the segmentation itself.
+        koc_charSegmentRunParams chosen = request.params;
+        koc_runParamsEstimate estimate;
+        koc_runParamsEstimate_construct(&estimate);
+        const int32_t arc =
+            image8 != nullptr
+                ? koc_estimateRunParams8(image8, &rect, &request.params, request.pinned, &chosen, &estimate)
+                : koc_estimateRunParams16(image16 != nullptr ? image16 : &range->image, &rect, &request.params,
+                                          request.pinned, &chosen, &estimate);
+        if (arc == KOC_E_NO_INK) {
+            out.autoFailure = libraryFailure(arc, "measuring the line", out.index);
+        } else if (arc < 0) {
+            elapsedMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            return arc;
+        } else {
+            out.autoUsed = true;
+            out.autoParams = chosen;
+            out.estimate = estimate;
+            params = &out.autoParams;
+        }
+        if (request.estimateOnly) {
+            elapsedMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            return 0;
+        }
+    }
+    int32_t rc = koc_extractLineAndNormalize_(image8, image16, range, &rect, params, &extraction.value);
     if (rc >= 0) {
         out.lineFound = extraction.value.isLineFound != 0;
         if (out.lineFound) {
             out.lineRect = pointsOf(extraction.value.lineRect);
         }
-        rc = koc_segmentCharactersOnly_(&extraction.value, &request.params, &result.value);
+        rc = koc_segmentCharactersOnly_(&extraction.value, params, &result.value);
     }
     elapsedMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     if (rc < 0) {
@@ -284,7 +312,8 @@ void runImage(const RunRequest& request, const GreyImage& grey, ImageReport& rep
         rc = runParagraph(request, image8, image16, rangeImage, rects[i], paragraph, report.elapsedMs, dumpBase,
                           dumpError);
         if (rc < 0) {
-            paragraph.failure = libraryFailure(rc, fieldsOfCode(rc, request.params), paragraph.index);
+            paragraph.failure = libraryFailure(
+                rc, fieldsOfCode(rc, paragraph.autoUsed ? paragraph.autoParams : request.params), paragraph.index);
             fail(report, *paragraph.failure);
         }
         report.paragraphs.push_back(std::move(paragraph));
@@ -292,7 +321,7 @@ void runImage(const RunRequest& request, const GreyImage& grey, ImageReport& rep
     if (!dumpError.empty()) {
         fail(report, fileFailure("WRITE_FAILED", dumpError));
     }
-    if (!request.overlayPath.empty()) {
+    if (!request.overlayPath.empty() && !request.estimateOnly) {
         std::string error;
         if (!writePngRgb(request.overlayPath, renderOverlay(report, grey, request.overlayScale), error)) {
             fail(report, fileFailure("WRITE_FAILED", error));

@@ -55,6 +55,13 @@ struct ParagraphReport {
     kmath_shapeAffineRectPoints lineRect{};
     std::vector<LineReport> lines;
     std::optional<Failure> failure;
+    // --auto: what the estimator measured and the record the paragraph ran
+    // with, or why it measured nothing (the paragraph then ran with the
+    // given record).
+    bool autoUsed = false;
+    koc_charSegmentRunParams autoParams{};
+    koc_runParamsEstimate estimate{};
+    std::optional<Failure> autoFailure;
 };
 
 struct ImageReport {
@@ -76,6 +83,9 @@ struct RunRequest {
     int32_t overlayScale = 0;                // 0: automatic
     std::string dumpDir;
     std::string dumpStem;                    // per image
+    bool autoParams = false;                 // measure each paragraph's run parameters
+    uint64_t pinned = 0;                     // fields the user set: the estimator keeps them
+    bool estimateOnly = false;               // stop after measuring (--print-params --auto)
 };
 
 // Segments one image (already read) into report; report.failures lists each

@@ -1,0 +1,304 @@
+// estimate_test.cpp: run parameters measured from a line: the measures
+// against lines drawn with known sizes, pinned fields, lines without ink,
+// and the chosen record on the whole road.
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "koc/koc.h"
+#include "support/fakes.hpp"
+#include "support/text_image.hpp"
+
+namespace {
+
+struct Owned {
+    kimg_image img;
+    explicit Owned(kimg_image i) : img(i) {}
+    ~Owned() { kimg_image_destruct(&img); }
+};
+
+struct Estimate {
+    koc_charSegmentRunParams base;
+    koc_charSegmentRunParams out;
+    koc_runParamsEstimate report;
+    Estimate()
+    {
+        koc_charSegmentRunParams_construct(&base);
+        koc_charSegmentRunParams_construct(&out);
+        koc_runParamsEstimate_construct(&report);
+    }
+    ~Estimate()
+    {
+        koc_runParamsEstimate_destruct(&report);
+        koc_charSegmentRunParams_destruct(&out);
+        koc_charSegmentRunParams_destruct(&base);
+    }
+    int32_t run(const kimg_image& image, const kmath_shapeAffineRect& rect, uint64_t pinned = 0, int depth = 8)
+    {
+        return depth == 8 ? koc_estimateRunParams8(&image, &rect, &base, pinned, &out, &report)
+                          : koc_estimateRunParams16(&image, &rect, &base, pinned, &out, &report);
+    }
+};
+
+// A 5 x 7 dot-matrix line: dots of `diameter` on a grid of `pitch`, two
+// blank dot columns between characters. Every glyph is a frame with a
+// middle bar, so its dot columns touch (no whole column is blank inside).
+struct DotLine {
+    int32_t pitch = 6;
+    double diameter = 4.0;
+    int32_t count = 8;
+    int32_t originX = 20;
+    int32_t originY = 15;
+    int32_t width() const { return 2 * originX + count * 7 * pitch; }
+    int32_t height() const { return 2 * originY + 7 * pitch; }
+    bool dotAt(int32_t col, int32_t row) const
+    {
+        const int32_t c = col % 7;
+        if (c >= 5) return false;
+        return c == 0 || c == 4 || row == 0 || row == 6 || row == 3;
+    }
+    kimg_image render() const
+    {
+        return test::makeImage8(width(), height(), [&](int x, int y) {
+            const double r = diameter / 2.0;
+            for (int32_t col = 0; col < count * 7; ++col)
+                for (int32_t row = 0; row < 7; ++row) {
+                    if (!dotAt(col, row)) continue;
+                    const double cx = originX + col * pitch + pitch / 2.0;
+                    const double cy = originY + row * pitch + pitch / 2.0;
+                    const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+                    if (dx * dx + dy * dy <= r * r) return 30;
+                }
+            return 220;
+        });
+    }
+};
+
+int countMarks(const koc_charSegmentParagraphResult& result)
+{
+    const auto& line = *static_cast<const koc_charSegmentLineResult*>(result.lineResults.base.begin);
+    const auto* p = static_cast<const koc_charSegmentPositionResult*>(line.positionResults.base.begin);
+    int n = 0;
+    for (intptr_t i = 0; i < line.positionResults.base.size; ++i) n += p[i].isSpace == 0 ? 1 : 0;
+    return n;
+}
+
+struct Case {
+    const char* name;
+    bool lightOnDark;
+    double angle;
+    int depth;
+};
+
+class EstimateBlocky : public ::testing::TestWithParam<Case> {};
+
+// The blocky test line: 24 high, strokes 3 thick, pitch 22, gaps 8.
+TEST_P(EstimateBlocky, MeasuresHeightStrokePitchAndPolarity)
+{
+    const Case c = GetParam();
+    test::TextLine line;
+    line.angleDeg = c.angle;
+    if (c.lightOnDark) std::swap(line.ink, line.ground);
+    Owned image(line.render(c.depth == 8 ? KIMG_DEPTH_8 : KIMG_DEPTH_16, c.depth == 8 ? 1 : 256));
+    const kmath_shapeAffineRect rect = test::boxRect(5, 5, line.width - 10, line.height - 10);
+    Estimate e;
+    ASSERT_EQ(0, e.run(image.img, rect, 0, c.depth));
+    const koc_runParamsEstimate& m = e.report;
+    EXPECT_EQ(1u, m.isComputed);
+    EXPECT_EQ(c.lightOnDark ? 2u : 1u, m.polarity);
+    EXPECT_NEAR(24.0, m.textHeight, 1.5);
+    EXPECT_NEAR(3.0, m.strokeWidth, 1.0);
+    EXPECT_NEAR(22.0, m.pitch, 1.5);
+    EXPECT_NEAR(14.0, m.medianGlyphWidth, 1.5);
+    EXPECT_NEAR(8, m.charGap, 1.5);
+    EXPECT_EQ(0, m.innerGap);
+    EXPECT_EQ(1u, m.isFixedPitch);
+    EXPECT_EQ(0u, m.isBrokenStroke);
+    EXPECT_EQ(10, m.glyphCount);
+    EXPECT_NEAR(c.angle, m.lineAngle, 1.0);
+    EXPECT_LT(m.noiseLevel, 3.0);
+    EXPECT_LT(m.backgroundSlope, 0.1);
+    EXPECT_EQ(0, koc_charSegmentRunParams_validate(&e.out));
+    EXPECT_EQ(m.polarity, e.out.polarity);
+    // A search around the found angle, sizes that keep a stroke-square dot.
+    EXPECT_GE(e.out.maxLineAngle, std::fabs(c.angle));
+    EXPECT_LE(e.out.minCharWidth, 3);
+    EXPECT_LE(e.out.minCharArea, 9);
+    // Marks may join across less than a character gap, never across one:
+    // the road with the chosen record gives one position per glyph.
+    EXPECT_LT(e.out.maxInnerGap, m.charGap);
+    koc_charSegmentParagraphResult result;
+    ASSERT_EQ(0, koc_charSegmentParagraphResult_construct(&result));
+    ASSERT_EQ(0, c.depth == 8 ? koc_segmentCharactersParagraph8(&image.img, &rect, &e.out, &result)
+                              : koc_segmentCharactersParagraph16(&image.img, &rect, &e.out, &result));
+    EXPECT_EQ(line.count, countMarks(result));
+    koc_charSegmentParagraphResult_destruct(&result);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, EstimateBlocky,
+                         ::testing::Values(Case{"dark", false, 0.0, 8}, Case{"light", true, 0.0, 8},
+                                           Case{"rotated", false, 6.0, 8}, Case{"sixteen", false, 0.0, 16}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(Estimate, DotMatrixJoinsDotsButNotCharacters)
+{
+    DotLine dots;
+    Owned image(dots.render());
+    const kmath_shapeAffineRect rect = test::boxRect(2, 2, dots.width() - 4, dots.height() - 4);
+    Estimate e;
+    ASSERT_EQ(0, e.run(image.img, rect));
+    const koc_runParamsEstimate& m = e.report;
+    EXPECT_EQ(1u, m.isBrokenStroke);
+    EXPECT_NEAR(7 * dots.pitch - (dots.pitch - dots.diameter), m.textHeight, 2.0);
+    EXPECT_NEAR(dots.diameter, m.strokeWidth, 1.5);
+    // The inner-gap limit covers the gap between dots (pitch - diameter = 2)
+    // and stays below the gap between characters (2 pitches + 2).
+    EXPECT_GE(m.innerGap, 2);
+    EXPECT_LT(m.innerGap, 2 * dots.pitch + 2);
+    EXPECT_EQ(dots.count, m.glyphCount);
+    EXPECT_NEAR(7.0 * dots.pitch, m.pitch, 1.0);
+    EXPECT_EQ(4u, e.out.gapMode);
+    EXPECT_EQ(m.innerGap, e.out.maxInnerGap);
+
+    // With the chosen record the road gives one position per character.
+    koc_charSegmentParagraphResult result;
+    ASSERT_EQ(0, koc_charSegmentParagraphResult_construct(&result));
+    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &e.out, &result));
+    EXPECT_EQ(dots.count, countMarks(result));
+    koc_charSegmentParagraphResult_destruct(&result);
+}
+
+// Every bit keeps its field; the same fields move when not pinned.
+TEST(Estimate, PinnedFieldsKeepTheBaseValues)
+{
+    test::TextLine line;
+    Owned image(line.render());
+    const kmath_shapeAffineRect rect = test::boxRect(5, 5, line.width - 10, line.height - 10);
+    Estimate e;
+    e.base.minCharArea = 77;
+    e.base.gapMode = 1;
+    e.base.maxLineAngle = 0.0;
+    e.base.normalizationMode = 1;
+    e.base.segmentationMethod = 2;
+    e.base.spaceParams.minSpaceWidth = 3;
+    e.base.cellRectParams.cellRectMaxMargin = 9;
+    const uint64_t pinned = KOC_PIN_MIN_CHAR_AREA | KOC_PIN_GAP_MODE | KOC_PIN_MAX_LINE_ANGLE |
+                            KOC_PIN_NORMALIZATION_MODE | KOC_PIN_SEGMENTATION_METHOD | KOC_PIN_MIN_SPACE_WIDTH |
+                            KOC_PIN_CELL_RECT_MAX_MARGIN;
+    ASSERT_EQ(0, e.run(image.img, rect, pinned));
+    EXPECT_EQ(77, e.out.minCharArea);
+    EXPECT_EQ(1u, e.out.gapMode);
+    EXPECT_EQ(0.0, e.out.maxLineAngle);
+    EXPECT_EQ(1u, e.out.normalizationMode);
+    EXPECT_EQ(2u, e.out.segmentationMethod);
+    EXPECT_EQ(3, e.out.spaceParams.minSpaceWidth);
+    EXPECT_EQ(9, e.out.cellRectParams.cellRectMaxMargin);
+    EXPECT_EQ(0, koc_charSegmentRunParams_validate(&e.out));
+
+    Estimate free;
+    free.base = e.base;
+    ASSERT_EQ(0, free.run(image.img, rect, 0));
+    EXPECT_NE(77, free.out.minCharArea);
+    EXPECT_EQ(4u, free.out.gapMode);
+    EXPECT_GT(free.out.maxLineAngle, 0.0);
+    EXPECT_NE(3, free.out.spaceParams.minSpaceWidth);
+}
+
+// A pinned side of an ordered pair wins; the other side gives way, so the
+// record still validates.
+TEST(Estimate, PinnedLimitsKeepTheRecordValid)
+{
+    test::TextLine line;
+    Owned image(line.render());
+    const kmath_shapeAffineRect rect = test::boxRect(5, 5, line.width - 10, line.height - 10);
+    Estimate e;
+    e.base.minCharWidth = 90;
+    e.base.maxCharWidth = 100;
+    e.base.limitCharWidth = 1;
+    e.base.cellRectParams.cellRectMinMargin = 40;
+    e.base.cellRectParams.cellRectMaxMargin = 40;
+    e.base.spaceParams.maxSpaceWidth = 2;
+    e.base.spaceParams.minSpaceWidth = 1;
+    ASSERT_EQ(0, e.run(image.img, rect,
+                       KOC_PIN_MIN_CHAR_WIDTH | KOC_PIN_CELL_RECT_MIN_MARGIN | KOC_PIN_MAX_SPACE_WIDTH));
+    EXPECT_EQ(0, koc_charSegmentRunParams_validate(&e.out));
+    EXPECT_EQ(90, e.out.minCharWidth);
+    EXPECT_EQ(40, e.out.cellRectParams.cellRectMinMargin);
+    EXPECT_EQ(2, e.out.spaceParams.maxSpaceWidth);
+}
+
+struct Failing {
+    const char* name;
+    std::function<kimg_image()> image;
+    kmath_shapeAffineRect rect;
+    int32_t code;
+};
+
+// Nothing to measure: a clear code, the output record as it was and the
+// report not computed.
+TEST(Estimate, NoInkOrEmptyRectangleLeavesTheRecordUnchanged)
+{
+    const std::vector<Failing> cases = {
+        {"blank", [] { return test::makeImage8(200, 60, [](int, int) { return 200; }); },
+         test::boxRect(5, 5, 190, 50), KOC_E_NO_INK},
+        {"faint", [] { return test::makeImage8(200, 60, [](int x, int) { return x % 50 == 0 ? 198 : 200; }); },
+         test::boxRect(5, 5, 190, 50), KOC_E_NO_INK},
+        {"empty rectangle", [] { return test::makeImage8(200, 60, [](int, int) { return 200; }); },
+         test::boxRect(5, 5, 0, 0), KOC_E_RECT_DEGENERATE},
+    };
+    for (const Failing& c : cases) {
+        SCOPED_TRACE(c.name);
+        Owned image(c.image());
+        Estimate e;
+        e.out.minCharArea = 1234;  // a sentinel: nothing may be written
+        koc_charSegmentRunParams before = e.out;
+        e.report.isComputed = 1;
+        EXPECT_EQ(c.code, e.run(image.img, c.rect));
+        int32_t same = 0;
+        ASSERT_EQ(0, koc_charSegmentRunParams_compareEqual(&before, &e.out, &same));
+        EXPECT_EQ(1, same);
+        EXPECT_EQ(0u, e.report.isComputed);
+    }
+}
+
+TEST(Estimate, InvalidBaseIsRejectedBeforeAnyWork)
+{
+    test::TextLine line;
+    Owned image(line.render());
+    Estimate e;
+    e.base.numLines = 0;
+    EXPECT_EQ(KOC_E_NUM_LINES, e.run(image.img, test::boxRect(5, 5, 100, 50)));
+}
+
+// A failed allocation anywhere (sampled over all of them) gives the
+// out-of-memory code, the output record untouched and no leak.
+TEST(Estimate, AllocationFailureIsReported)
+{
+    test::TextLine line;
+    Owned image(line.render());
+    const kmath_shapeAffineRect rect = test::boxRect(5, 5, line.width - 10, line.height - 10);
+    long total = 0;
+    {
+        Estimate e;
+        test::FailingAllocator count;
+        ASSERT_EQ(0, e.run(image.img, rect));
+        total = count.allocations();
+    }
+    ASSERT_GT(total, 0);
+    for (long k = 0; k < total; k += std::max(1L, total / 40)) {
+        SCOPED_TRACE(k);
+        Estimate e;
+        const koc_charSegmentRunParams before = e.out;
+        test::FailingAllocator fail(k);
+        EXPECT_EQ(KOC_E_OUT_OF_MEMORY, e.run(image.img, rect));
+        int32_t same = 0;
+        koc_charSegmentRunParams_compareEqual(&before, &e.out, &same);
+        EXPECT_EQ(1, same);
+        EXPECT_EQ(0u, e.report.isComputed);
+    }
+}
+
+}  // namespace
