@@ -12,6 +12,7 @@
 #include "koc/koc_char.h"
 #include "koc/koc_params.h"
 #include "koc/koc_stats.h"
+#include "koc/karca.h"
 #include "koc/koc_hypotheses.h"
 #include "koc/koc_lineextract.h"
 #include "koc/koc_results.h"
