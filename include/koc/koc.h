@@ -17,6 +17,7 @@
 #include "koc/koc_lineextract.h"
 #include "koc/koc_results.h"
 #include "koc/koc_segment.h"
+#include "koc/kip_pyramid.h"
 #include "koc/koc_types.h"
 
 #endif
