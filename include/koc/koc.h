@@ -18,6 +18,8 @@
 #include "koc/koc_results.h"
 #include "koc/koc_segment.h"
 #include "koc/kip_pyramid.h"
+#include "koc/kip_thresh.h"
+#include "koc/koc_diags.h"
 #include "koc/koc_types.h"
 
 #endif
