@@ -13,7 +13,7 @@ fi
 # Nothing mangled or outside the library's prefixes may leave the binary.
 # (Names starting with an underscore belong to the toolchain, e.g. sanitizer
 # bookkeeping for exported variables.)
-stray=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TDBRVW]$/ {print $3}' | grep -v '^_' | grep -vE '^(koc_|kstd_|kmath_|kshape_|kimg_|k3img_|kip_|k3ip_|ksys_|kprt_)' || true)
+stray=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TDBRVW]$/ {print $3}' | grep -v '^_' | grep -vE '^(koc_|kstd_|kmath_|kshape_|kimg_|k3img_|kip_|k3ip_|ksys_|kprt_|karca_|kgr_)' || true)
 if [ -n "$stray" ]; then
   echo "unexpected exported names:"; printf '%s\n' "$stray" | head -n 20
   exit 1

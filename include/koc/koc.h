@@ -12,11 +12,15 @@
 #include "koc/koc_char.h"
 #include "koc/koc_params.h"
 #include "koc/koc_stats.h"
+#include "koc/karca.h"
 #include "koc/koc_hypotheses.h"
 #include "koc/koc_lineextract.h"
 #include "koc/koc_results.h"
 #include "koc/koc_segment.h"
 #include "koc/koc_autoparams.h"
+#include "koc/kip_pyramid.h"
+#include "koc/kip_thresh.h"
+#include "koc/koc_diags.h"
 #include "koc/koc_types.h"
 
 #endif

@@ -28,6 +28,8 @@
     X(KOC_E_ARCHIVE_NO_OBJECT, 0x80000d82, "archive holds no object here")                             \
     X(KOC_E_ARCHIVE_WRONG_TYPE, 0x80000d83, "archive object has another type")                         \
     X(KOC_E_ARCHIVE_VERSION, 0x80000d84, "archive object version is newer than supported")             \
+    X(KOC_E_ARCHIVE_TRUNCATED, 0x80000d85, "archive record ends before the value being read")        \
+    X(KOC_E_ARCHIVE_MALFORMED, 0x80000d86, "archive holds a flag byte or length that cannot be valid")  \
     X(KOC_E_ARCHIVE_BUFFER_REFUSED, 0x80000d88, "archive refused the buffer")                          \
     X(KOC_E_HISTOGRAM_NO_TAIL, 0x800010e3, "histogram has no usable tail")                             \
     X(KOC_E_NOT_COMPUTED, 0x800013ad, "record has not been computed")                                  \

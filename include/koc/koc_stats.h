@@ -144,6 +144,19 @@ KOC_API int32_t koc_charSegmentLineResultStats_compareEqual(const koc_charSegmen
 /* 0 when computed, else KOC_E_NOT_COMPUTED. */
 KOC_API int32_t koc_charSegmentLineResultStats_checkIsComputed(const koc_charSegmentLineResultStats* s) KOC_NOEXCEPT;
 
+/* Each statistics record as one self-contained archive buffer and back.
+ * getBuffer: *buffer is a block of *size bytes from ksys_memory_alloc_internal,
+ * the caller's to release with ksys_memory_free_internal. setBuffer reads the
+ * record from size bytes of buffer (which stays the caller's); a buffer that
+ * is not an archive gives KOC_E_ARCHIVE_BAD_BUFFER, other load failures the
+ * archive codes of karca.h. */
+#define KOC_DECLARE_ARCHIVE_BUFFER(T)                                                                      \
+    KOC_API int32_t T##_archive_getBuffer(const T* record, void** buffer, int32_t* size) KOC_NOEXCEPT;    \
+    KOC_API int32_t T##_archive_setBuffer(T* record, const void* buffer, int32_t size) KOC_NOEXCEPT;
+KOC_DECLARE_ARCHIVE_BUFFER(koc_charSegmentElementStats)
+KOC_DECLARE_ARCHIVE_BUFFER(koc_charSegmentAllElementsStats)
+KOC_DECLARE_ARCHIVE_BUFFER(koc_charSegmentLineResultStats)
+
 KOC_EXTERN_C_END
 
 #endif

@@ -8,6 +8,7 @@
 #include "koc/koc_results.h"
 #include "koc/koc_segment.h"
 #include "koc/koc_autoparams.h"
+#include "koc/kip_pyramid.h"
 
 KOC_EXTERN_C_BEGIN
 
@@ -37,7 +38,8 @@ KOC_EXTERN_C_BEGIN
     X(koc_charKey)                        \
     X(koc_charMetrics)                    \
     X(koc_charSegmentLineResultData_)     \
-    X(koc_runParamsEstimate)
+    X(koc_runParamsEstimate)                \
+    X(kip_imagePyramid_)
 
 /* Typed vectors: X(family, element type). */
 #define KOC_FOR_EACH_VECTOR_FAMILY(X)                                                              \
@@ -56,7 +58,8 @@ KOC_EXTERN_C_BEGIN
     X(vector_koc_charFragmentSet, koc_charFragmentSet)                                             \
     X(vector_koc_charWindow_, koc_charWindow_)                                                     \
     X(vector_koc_charHypothesisTreeNode_, koc_charHypothesisTreeNode_)                             \
-    X(vector_vector_koc_charHypothesisTreeNode_, kstd_vector_koc_charHypothesisTreeNode_)
+    X(vector_vector_koc_charHypothesisTreeNode_, kstd_vector_koc_charHypothesisTreeNode_)                \
+    X(vector_kimg_image8, kimg_image8)
 
 #define KOC_DECLARE_RECORD_TYPE_CHECKS(T) KOC_DECLARE_TYPE_CHECKS(T)
 #define KOC_DECLARE_VECTOR_TYPE_CHECKS(family, T) KOC_DECLARE_TYPE_CHECKS(kstd_##family)

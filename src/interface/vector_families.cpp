@@ -18,6 +18,9 @@ KOC_RECORD_TABLE(koc_charFragmentSet)
 KOC_RECORD_TABLE(koc_charWindow_)
 KOC_RECORD_TABLE(koc_charHypothesisTreeNode_)
 #undef KOC_RECORD_TABLE
+// Image handles: copies share pixels, as the handle's assign does.
+KOC_DEFINE_ELEMENT_TABLE(kimg_image, kimg_image_construct, kimg_image_constructCopy, kimg_image_assign,
+                         kimg_image_destruct)
 
 // Vectors of vectors: the element is itself a typed vector, constructed empty.
 #define KOC_VECTOR_TABLE(V)                                                                              \
