@@ -190,7 +190,8 @@ int main(int argc, char** argv)
     koc_charSegmentRunParams_construct(&request.params);
     if (!paramsPath.empty()) {
         std::string error;
-        if (!applyParamsFile(paramsPath, request.params, error)) {
+        nlohmann::ordered_json json;
+        if (!applyParamsFile(paramsPath, request.params, error, &json)) {
             return usageError(paramsPath + ": " + error);
         }
         request.pinned |= pinnedByJson(json);

@@ -252,7 +252,8 @@ bool applyParamsJson(const nlohmann::ordered_json& json, koc_charSegmentRunParam
     return true;
 }
 
-bool applyParamsText(const std::string& text, koc_charSegmentRunParams& params, std::string& error)
+bool applyParamsText(const std::string& text, koc_charSegmentRunParams& params, std::string& error,
+                     nlohmann::ordered_json* parsed)
 {
     nlohmann::ordered_json json;
     try {
@@ -265,10 +266,14 @@ bool applyParamsText(const std::string& text, koc_charSegmentRunParams& params, 
         error = std::string("unusable JSON: ") + e.what();
         return false;
     }
+    if (parsed != nullptr) {
+        *parsed = json;
+    }
     return applyParamsJson(json, params, error);
 }
 
-bool applyParamsFile(const std::string& path, koc_charSegmentRunParams& params, std::string& error)
+bool applyParamsFile(const std::string& path, koc_charSegmentRunParams& params, std::string& error,
+                     nlohmann::ordered_json* parsed)
 {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) {
@@ -285,7 +290,7 @@ bool applyParamsFile(const std::string& path, koc_charSegmentRunParams& params, 
         error = "read error";
         return false;
     }
-    return applyParamsText(text, params, error);
+    return applyParamsText(text, params, error, parsed);
 }
 
 std::string fieldsOfCode(int32_t code, const koc_charSegmentRunParams& params)

@@ -41,11 +41,14 @@ bool applyParamsJson(const nlohmann::ordered_json& json, koc_charSegmentRunParam
 // Parses JSON text (a --params file's contents) and applies it; false with
 // a message for text that is not JSON, numbers no double holds (1e400), or
 // anything applyParamsJson refuses. Never throws.
-bool applyParamsText(const std::string& text, koc_charSegmentRunParams& params, std::string& error);
+// The parsed object goes to *parsed when given.
+bool applyParamsText(const std::string& text, koc_charSegmentRunParams& params, std::string& error,
+                     nlohmann::ordered_json* parsed = nullptr);
 
 // Reads a --params file and applies it; false with a message when the path
 // is not a readable regular file or its contents are refused.
-bool applyParamsFile(const std::string& path, koc_charSegmentRunParams& params, std::string& error);
+bool applyParamsFile(const std::string& path, koc_charSegmentRunParams& params, std::string& error,
+                     nlohmann::ordered_json* parsed = nullptr);
 
 // The estimator's pin bit of the field at position index of paramFields()
 // (the bits follow the same declaration order).
