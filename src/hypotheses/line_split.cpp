@@ -7,6 +7,7 @@
 
 #include "interface/guard.hpp"
 #include "koc/ksys.h"
+#include "services/numeric.hpp"
 
 namespace koc::hypotheses {
 
@@ -221,7 +222,7 @@ void assignElement(const koc_charSegmentRunParams* params, LineBand& band, Eleme
 {
     const int32_t T = band.top, B = band.bottom, height = B - T;
     const int32_t top = el.rect.y, bottom = el.rect.y + el.rect.height;
-    const auto margin = static_cast<int32_t>(params->lineBandMargin * height + 0.5);
+    const int64_t margin = services::saturatingInt32(params->lineBandMargin * height + 0.5);
     const int32_t overlap = std::min(bottom, B) - std::max(top, T);
     const double inside = el.rect.height > 0 ? static_cast<double>(overlap) / el.rect.height : 0.0;
     el.inBandFraction = std::max(inside, 0.0);

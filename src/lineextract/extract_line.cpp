@@ -11,6 +11,7 @@
 #include "lineextract/edgelet_record.hpp"
 #include "lineextract/locate_line.hpp"
 #include "lineextract/normalize.hpp"
+#include "services/attention.hpp"
 #include "services/rectify.hpp"
 
 namespace koc::lineextract {
@@ -59,7 +60,9 @@ int32_t mapTo8(const kimg_image* image16, const services::Vector<uint8_t>& table
     KOC_RETURN_IF_FAILED(kimg_image_copyXforms(&out, image16));
     kimg_window o;
     KOC_RETURN_IF_FAILED(kimg_window_init(&o, &out));
+    services::AttentionPacer pace;
     for (int32_t y = 0; y < in.height; ++y) {
+        KOC_RETURN_IF_FAILED(pace.add(in.width));
         const auto* src = static_cast<const uint16_t*>(in.pixels) + y * in.pitch;
         auto* dst = static_cast<uint8_t*>(o.pixels) + y * o.pitch;
         for (int32_t x = 0; x < in.width; ++x) {

@@ -13,6 +13,7 @@
 #include <type_traits>
 
 #include "interface/guard.hpp"
+#include "services/attention.hpp"
 #include "koc/ksys.h"
 #include "services/memory.hpp"
 
@@ -121,10 +122,9 @@ int32_t gradientFieldPortable(const kimg_windowConst& src, const kimg_window& ds
     const auto uy = static_cast<uint32_t>(g.uy);
     uint32_t rowX = g.startX;
     uint32_t rowY = g.startY;
+    services::AttentionPacer pace;
     for (int32_t j = 0; j < g.ny; ++j) {
-        if ((j & 31) == 0) {
-            KOC_RETURN_IF_FAILED(ksys_attention_check());
-        }
+        KOC_RETURN_IF_FAILED(pace.add(g.nx));
         auto* out = static_cast<Sample*>(dst.pixels) + j * dst.pitch;
         uint32_t px = rowX;
         uint32_t py = rowY;

@@ -14,6 +14,7 @@
 
 #include "interface/guard.hpp"
 #include "koc/ksys.h"
+#include "services/numeric.hpp"
 
 namespace koc::lineextract {
 
@@ -21,9 +22,11 @@ namespace {
 
 constexpr double kPi = std::numbers::pi;
 
+// Saturates: a shear search centred on a found rotation can reach 90
+// degrees, whose tangent has no 16.16 value.
 int32_t toFixed16(double x) noexcept
 {
-    return static_cast<int32_t>(x >= 0.0 ? x * 65536.0 + 0.5 : x * 65536.0 - 0.4999999999);
+    return services::saturatingInt32(x >= 0.0 ? x * 65536.0 + 0.5 : x * 65536.0 - 0.4999999999);
 }
 
 double radiansOf16(uint16_t a) noexcept

@@ -10,6 +10,7 @@
 #include "segment/segment_internal.hpp"
 #include "services/blob_run.hpp"
 #include "services/memory.hpp"
+#include "services/numeric.hpp"
 
 namespace koc::segment {
 
@@ -50,7 +51,7 @@ int32_t initBlobRunParams(const koc_charSegmentRunParams* params, services::Blob
     services::blobRunParamsSetHardThreshold(blobParams, t, p);
     blobParams->sizeLimit = params->blobSizeLimit;
     blobParams->fullRecords = 1;  // the mask test builds hulls from the runs
-    blobParams->textHeightScale = static_cast<int32_t>(256.0 * params->textHeightScale);
+    blobParams->textHeightScale = services::saturatingInt32(256.0 * params->textHeightScale);
     blobParams->connectivity = 1;
     *threshold = t;
     *polarityFlag = p;

@@ -5,6 +5,7 @@
 #include "interface/guard.hpp"
 #include "koc/ksys.h"
 #include "segment/segment_internal.hpp"
+#include "services/numeric.hpp"
 
 namespace koc::segment {
 
@@ -120,7 +121,7 @@ int32_t group(const koc_charSegmentRunParams* params, koc_charSegmentLineResult*
     const int32_t top = band.top, bandBottom = band.bottom, height = bandBottom - top;
 
     // Assign: inside the band (with the margin) or mostly overlapping it.
-    const auto margin = static_cast<int32_t>(params->lineBandMargin * height + 0.5);
+    const int64_t margin = services::saturatingInt32(params->lineBandMargin * height + 0.5);
     int32_t inkTop = INT32_MAX, inkBottom = INT32_MIN, left = INT32_MAX, xRight = INT32_MIN;
     for (int32_t i = 0; i < n; ++i) {
         koc_charSegmentElementInfo& el = e[i];

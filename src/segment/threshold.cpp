@@ -9,6 +9,7 @@
 #include "segment/segment_internal.hpp"
 #include "services/pel_ops.hpp"
 #include "services/stroke_width.hpp"
+#include "services/attention.hpp"
 
 namespace koc::segment {
 
@@ -36,7 +37,9 @@ int32_t combine(const kimg_image* source, const kimg_image* mask, bool takeMax, 
     KOC_RETURN_IF_FAILED(services::newImageLike(source, KIMG_DEPTH_8, fresh.get()));
     services::PixelRows<uint8_t> dst;
     KOC_RETURN_IF_FAILED(services::viewPixels(fresh.get(), &dst));
+    services::AttentionPacer pace;
     for (int32_t j = 0; j < src.height; ++j) {
+        KOC_RETURN_IF_FAILED(pace.add(src.width));
         const uint8_t* a = src.row(j);
         const uint8_t* b = msk.row(j);
         uint8_t* o = dst.row(j);

@@ -12,6 +12,7 @@
 
 #include "interface/guard.hpp"
 #include "services/pel_ops.hpp"
+#include "services/attention.hpp"
 
 namespace koc::services {
 
@@ -87,7 +88,9 @@ int32_t label(const PixelRows<const Pixel>& src, int32_t threshold, BlobResultSe
     Vector<int32_t> parent;
     size_t previousBegin = 0;
     size_t previousEnd = 0;
+    AttentionPacer pace;
     for (int32_t j = 0; j < src.height; ++j) {
+        KOC_RETURN_IF_FAILED(pace.add(src.width));
         const size_t begin = segments.size();
         cutRow<Pixel, kBelow>(src.row(j), src.width, threshold, src.y + j, src.x, segments, parent);
         if (segments.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
@@ -169,7 +172,9 @@ int32_t borderArea(const PixelRows<const Pixel>& src, int32_t threshold, Vector<
     const auto inside = [threshold](int32_t v) { return kBelow ? v < threshold : v > threshold; };
     size_t previousBegin = 0;
     size_t previousEnd = 0;
+    AttentionPacer pace;
     for (int32_t j = 0; j < src.height; ++j) {
+        KOC_RETURN_IF_FAILED(pace.add(src.width));
         const Pixel* row = src.row(j);
         const size_t begin = runs.size();
         const uint8_t rowSides = static_cast<uint8_t>((j == 0 ? 1 : 0) | (j == src.height - 1 ? 2 : 0));

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "interface/guard.hpp"
+#include "services/attention.hpp"
 #include "services/exact_divide.hpp"
 #include "services/memory.hpp"
 #include "services/pel_ops.hpp"
@@ -93,7 +94,9 @@ int32_t boxSums(const PixelRows<const Pixel>& src, int32_t kw, int32_t kh, RowFn
     for (int32_t d = -above; d <= below; ++d) {
         addRow(d);
     }
+    AttentionPacer pace;
     for (int32_t j = 0; j < height; ++j) {
+        KOC_RETURN_IF_FAILED(pace.add(width));
         if (j > 0) {
             slideDown(j + below, j - 1 - above);
         }

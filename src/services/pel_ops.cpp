@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "interface/guard.hpp"
+#include "services/attention.hpp"
 
 namespace koc::services {
 
@@ -27,7 +28,9 @@ int32_t pelHistogram(const kimg_image* image, uint32_t* bins) noexcept
     PixelRows<const Pixel> src;
     KOC_RETURN_IF_FAILED(viewPixels(image, &src));
     std::fill_n(bins, PixelTraits<Pixel>::kLevels, 0u);
+    AttentionPacer pace;
     for (int32_t j = 0; j < src.height; ++j) {
+        KOC_RETURN_IF_FAILED(pace.add(src.width));
         const Pixel* row = src.row(j);
         for (int32_t i = 0; i < src.width; ++i) {
             ++bins[row[i]];
@@ -45,7 +48,9 @@ int32_t pelSumAndSumSq(const kimg_image* image, uint64_t* count, uint64_t* sum, 
     KOC_RETURN_IF_FAILED(viewPixels(image, &src));
     uint64_t s = 0;
     uint64_t s2 = 0;
+    AttentionPacer pace;
     for (int32_t j = 0; j < src.height; ++j) {
+        KOC_RETURN_IF_FAILED(pace.add(src.width));
         const Pixel* row = src.row(j);
         // Row sums stay far below 2^64 (width < 2^31, squares < 2^32).
         for (int32_t i = 0; i < src.width; ++i) {
@@ -74,7 +79,9 @@ int32_t pelMinMax(const kimg_image* image, Pixel* minValue, Pixel* maxValue) noe
     }
     Pixel lo = src.row(0)[0];
     Pixel hi = lo;
+    AttentionPacer pace;
     for (int32_t j = 0; j < src.height; ++j) {
+        KOC_RETURN_IF_FAILED(pace.add(src.width));
         const Pixel* row = src.row(j);
         for (int32_t i = 0; i < src.width; ++i) {
             lo = std::min(lo, row[i]);
@@ -98,7 +105,9 @@ int32_t pelMap(const kimg_image* srcImage, const Pixel* table, kimg_image* dstIm
     KOC_RETURN_IF_FAILED(newImageLike(srcImage, PixelTraits<Pixel>::kDepth, fresh.get()));
     PixelRows<Pixel> dst;
     KOC_RETURN_IF_FAILED(viewPixels(fresh.get(), &dst));
+    AttentionPacer pace;
     for (int32_t j = 0; j < src.height; ++j) {
+        KOC_RETURN_IF_FAILED(pace.add(src.width));
         const Pixel* from = src.row(j);
         Pixel* to = dst.row(j);
         for (int32_t i = 0; i < src.width; ++i) {
@@ -118,7 +127,9 @@ int32_t pelSetWindow(kimg_image* image, const kstd_rect32& rect, Pixel value) no
         return KOC_E_IMAGE_DEPTH;
     }
     auto* first = static_cast<Pixel*>(w.pixels);
+    AttentionPacer pace;
     for (int32_t j = 0; j < w.height; ++j) {
+        KOC_RETURN_IF_FAILED(pace.add(w.width));
         std::fill_n(first + j * w.pitch, w.width, value);
     }
     return 0;

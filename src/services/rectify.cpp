@@ -12,6 +12,7 @@
 
 #include "interface/guard.hpp"
 #include "koc/ksys.h"
+#include "services/attention.hpp"
 
 namespace koc::services {
 
@@ -123,8 +124,9 @@ void sampleUnitRow(const kimg_windowConst& in, int64_t px, int64_t py, int32_t w
 }
 
 template <class Pixel>
-void sampleRows(const kimg_windowConst& in, const Frame& f, const kimg_window& out) noexcept
+int32_t sampleRows(const kimg_windowConst& in, const Frame& f, const kimg_window& out) noexcept
 {
+    AttentionPacer pace;
     // Source positions are taken relative to the window origin, with pixel
     // centres at integer coordinates (hence the -0.5).
     const double ox = f.po.x - in.x - 0.5;
@@ -134,6 +136,7 @@ void sampleRows(const kimg_windowConst& in, const Frame& f, const kimg_window& o
     const int32_t maxX = in.width - 1;
     const int32_t maxY = in.height - 1;
     for (int32_t j = 0; j < f.height; ++j) {
+        KOC_RETURN_IF_FAILED(pace.add(f.width));
         Pixel* dst = reinterpret_cast<Pixel*>(static_cast<uint8_t*>(out.pixels) + j * out.pitch * out.depth);
         const double cx = ox + (j + 0.5) * f.e2.x + 0.5 * f.e1.x;
         const double cy = oy + (j + 0.5) * f.e2.y + 0.5 * f.e1.y;
@@ -159,6 +162,7 @@ void sampleRows(const kimg_windowConst& in, const Frame& f, const kimg_window& o
             dst[i] = blend(rowAt<Pixel>(in, y0), rowAt<Pixel>(in, y1), x0, x1, wx, wy);
         }
     }
+    return 0;
 }
 
 int32_t rectify(const kimg_image* src, const kmath_shapeAffineRect* rect, kimg_image* out, Frame* frame) noexcept
@@ -187,11 +191,7 @@ int32_t rectify(const kimg_image* src, const kmath_shapeAffineRect* rect, kimg_i
     KOC_RETURN_IF_FAILED(kimg_image_assignNew(&fresh, depth, frame->width, frame->height));
     kimg_window w;
     KOC_RETURN_IF_FAILED(kimg_window_init(&w, &fresh));
-    if (depth == KIMG_DEPTH_8) {
-        sampleRows<uint8_t>(in, *frame, w);
-    } else {
-        sampleRows<uint16_t>(in, *frame, w);
-    }
+    KOC_RETURN_IF_FAILED(depth == KIMG_DEPTH_8 ? sampleRows<uint8_t>(in, *frame, w) : sampleRows<uint16_t>(in, *frame, w));
     // out pixel q maps to src pixel Po + q.x e1 + q.y e2, then to client.
     kmath_xformLinear outToSrc;
     KOC_RETURN_IF_FAILED(kmath_xformLinear_initMatrixTransElements(&outToSrc, frame->e1.x, frame->e2.x, frame->e1.y,

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "interface/guard.hpp"
+#include "services/attention.hpp"
 #include "services/memory.hpp"
 
 namespace koc::services {
@@ -34,9 +35,11 @@ constexpr uint8_t saturatingInc(uint8_t v) noexcept
     return static_cast<uint8_t>(v == 255 ? 255 : v + 1);
 }
 
-void horizontalRuns(const PixelRows<const uint8_t>& src, const MarkRange& mark, const PixelRows<uint8_t>& out)
+int32_t horizontalRuns(const PixelRows<const uint8_t>& src, const MarkRange& mark, const PixelRows<uint8_t>& out)
 {
+    AttentionPacer pace;
     for (int32_t j = 0; j < src.height; ++j) {
+        KOC_RETURN_IF_FAILED(pace.add(src.width));
         const uint8_t* s = src.row(j);
         uint8_t* o = out.row(j);
         int32_t i = 0;
@@ -53,13 +56,15 @@ void horizontalRuns(const PixelRows<const uint8_t>& src, const MarkRange& mark, 
             i = end;
         }
     }
+    return 0;
 }
 
 // Runs along (d, 1): the successor of (x, y) is (x + d, y + 1), d in
 // {-1, 0, 1}. count is a width x height scratch buffer.
-void crossRowRuns(const PixelRows<const uint8_t>& src, const MarkRange& mark, int32_t d, uint8_t* count,
-                  const PixelRows<uint8_t>& out)
+int32_t crossRowRuns(const PixelRows<const uint8_t>& src, const MarkRange& mark, int32_t d, uint8_t* count,
+                     const PixelRows<uint8_t>& out)
 {
+    AttentionPacer pace;
     const int32_t w = src.width;
     const auto rowOf = [count, w](int32_t j) { return count + static_cast<intptr_t>(j) * w; };
     // Columns whose predecessor (x - d, y - 1) lies outside the window.
@@ -67,6 +72,7 @@ void crossRowRuns(const PixelRows<const uint8_t>& src, const MarkRange& mark, in
     const int32_t hi = d < 0 ? w - 1 : w;
 
     for (int32_t j = 0; j < src.height; ++j) {
+        KOC_RETURN_IF_FAILED(pace.add(w));
         const uint8_t* s = src.row(j);
         uint8_t* c = rowOf(j);
         if (j == 0) {
@@ -88,6 +94,7 @@ void crossRowRuns(const PixelRows<const uint8_t>& src, const MarkRange& mark, in
     }
 
     for (int32_t j = src.height - 1; j >= 0; --j) {
+        KOC_RETURN_IF_FAILED(pace.add(w));
         uint8_t* c = rowOf(j);
         uint8_t* o = out.row(j);
         if (j + 1 < src.height) {
@@ -103,6 +110,7 @@ void crossRowRuns(const PixelRows<const uint8_t>& src, const MarkRange& mark, in
             o[i] = std::min(o[i], c[i]);
         }
     }
+    return 0;
 }
 
 }  // namespace
@@ -124,14 +132,17 @@ int32_t strokeDetect8(const kimg_image* source, const StrokeDetectParams* params
 
     const MarkRange mark{static_cast<uint8_t>(params->markLow),
                          static_cast<uint8_t>(params->markHigh - params->markLow)};
-    KOC_RETURN_IF_FAILED(guarded([&]() -> int32_t {
-        horizontalRuns(src, mark, out);
+    const int32_t rc = guarded([&]() -> int32_t {
+        KOC_RETURN_IF_FAILED(horizontalRuns(src, mark, out));
         Vector<uint8_t> count(static_cast<size_t>(src.width) * static_cast<size_t>(src.height));
         for (const int32_t d : {0, 1, -1}) {
-            crossRowRuns(src, mark, d, count.data(), out);
+            KOC_RETURN_IF_FAILED(crossRowRuns(src, mark, d, count.data(), out));
         }
         return 0;
-    }));
+    });
+    if (rc < 0) {
+        return rc;
+    }
     return kimg_image_assign(result->minStrokeWidth.get(), fresh.get());
 }
 

@@ -3,6 +3,7 @@
 // image kinds.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 
 #include "koc/koc.h"
@@ -344,6 +345,27 @@ TEST(EntryPointLimits, TooManyLinesOrTooWideAGapFillAreRefusedUpFront)
               koc_segmentCharactersRangeImage16(&range, &corners.rects, &corners.params, &corners.result));
     k3img_rangeImage16_destruct(&range);
     kimg_image_destruct(&image16);
+}
+
+}  // namespace
+
+namespace {
+
+// Factors that pass their rules but make no integer (a NaN or infinite
+// band margin) must not turn into undefined conversions.
+TEST(EntryPointLimits, UnboundedFactorsStayDefined)
+{
+    Owned image = textImage();
+    for (const double margin : {std::nan(""), static_cast<double>(INFINITY), 1e300}) {
+        for (const int32_t lines : {1, 2}) {
+            Call call;
+            call.add(test::boxRect(10, 10, 280, 60));
+            call.params.lineBandMargin = margin;
+            call.params.textHeightScale = margin;
+            call.params.numLines = lines;
+            EXPECT_EQ(0, koc_segmentCharacters8(&image.img, &call.rects, &call.params, &call.result)) << margin;
+        }
+    }
 }
 
 }  // namespace

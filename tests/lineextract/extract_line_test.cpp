@@ -323,3 +323,28 @@ TEST(ExtractLineRequests, RectanglesPastTheSizeLimitsAreRefusedBeforeAnyAllocati
 }
 
 }  // namespace
+
+namespace {
+
+// The widest searches on a steep line: the slant search is centred on the
+// found rotation, so its slopes reach 90 degrees (no 16.16 tangent there);
+// the call must stay defined and still find the line.
+TEST(ExtractLineRequests, WidestSearchesOnASteepLineStayDefined)
+{
+    test::TextLine line;
+    line.width = 200;
+    line.height = 200;
+    line.originX = 60;
+    line.originY = 20;
+    line.count = 5;
+    line.angleDeg = 40;
+    Owned image(line.render());
+    const kmath_shapeAffineRect rect = test::boxRect(0, 0, 200, 200);
+    Extraction e;
+    e.params.maxLineAngle = 45;
+    e.params.maxSkewAngle = 45;
+    ASSERT_EQ(0, koc_extractLine(&image.img, &rect, &e.params, &e.result));
+    EXPECT_EQ(1, e.result.isLineFound);
+}
+
+}  // namespace

@@ -399,14 +399,26 @@ TEST(PolarityBorderBlobs, OnlyBlobsOnTwoOrMoreSidesOfTheWindowCount)
 
 // ---- attention and allocation ----
 
-TEST(NormalizeAttention, LocalContrastPollsEvery64RowsAndReturnsTheAnswer)
+// Local contrast polls at least once per 64 rows of its passes, and any
+// poll answering with a code ends the call with that code.
+TEST(NormalizeAttention, LocalContrastPollsAsItGoesAndReturnsTheAnswer)
 {
-    for (const auto& [rows, expected] : {std::pair<int32_t, int32_t>{128, 0}, std::pair<int32_t, int32_t>{129, KOC_E_CANCELLED}}) {
+    const auto polls = [](int32_t rows) {
         Image line, out;
         makeImage<uint8_t>(line, 16, rows, [](int32_t x, int32_t y) { return (x * 7 + y * 3) % 256; });
-        test::TrippingAttention attention(2);  // rows 0 and 64 pass, row 128 trips
-        EXPECT_EQ(expected, normalizeByMode8(&line.h, kNormalizeLocalContrast, 10.0, kPolarityDarkOnLight, &out.h))
-            << rows << " rows";
+        test::TrippingAttention counting(1L << 40);
+        EXPECT_EQ(0, normalizeByMode8(&line.h, kNormalizeLocalContrast, 10.0, kPolarityDarkOnLight, &out.h));
+        return counting.polls();
+    };
+    const long few = polls(128);
+    EXPECT_GE(polls(1024) - few, (1024 - 128) / 64);
+    for (long k = 0; k < few; ++k) {
+        Image line, out;
+        makeImage<uint8_t>(line, 16, 128, [](int32_t x, int32_t y) { return (x * 7 + y * 3) % 256; });
+        test::TrippingAttention attention(k);
+        EXPECT_EQ(KOC_E_CANCELLED,
+                  normalizeByMode8(&line.h, kNormalizeLocalContrast, 10.0, kPolarityDarkOnLight, &out.h))
+            << "poll " << k;
     }
 }
 
