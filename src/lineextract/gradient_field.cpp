@@ -311,8 +311,8 @@ inline void addToBin(int32_t& bin, uint32_t amount) noexcept
 // runs without per-sample position arithmetic. Integer sums are exact in any
 // order, so this is the stated per-sample accumulation.
 template <class Sample, bool Absolute>
-int32_t projectHorizPortable(const kimg_windowConst& fw, int32_t ny, const SlopeLines* lines, int32_t count,
-                             const BinRun* runs) noexcept
+int32_t projectHorizPortable(const kimg_windowConst& fw, int32_t nx, int32_t ny, const SlopeLines* lines,
+                             int32_t count, const BinRun* runs, uint32_t* scratch) noexcept
 {
     const auto* base = static_cast<const Sample*>(fw.pixels);
     for (int32_t r = 0; r < ny; ++r) {
@@ -322,12 +322,17 @@ int32_t projectHorizPortable(const kimg_windowConst& fw, int32_t ny, const Slope
             const SlopeLines& line = lines[s];
             const int16_t normalX = line.normalX;
             const int16_t normalY = line.normalY;
+            // The row's contributions first, in a loop without the runs'
+            // bookkeeping (it vectorises), then the runs' sums over them.
+            for (int32_t k = 0; k < nx; ++k) {
+                scratch[k] = contribution<Absolute>(row[2 * k], row[2 * k + 1], normalX, normalY);
+            }
             int32_t* bins = line.bins + r;
             int32_t k = 0;
             for (const BinRun* run = runs + line.firstRun; run != runs + line.endRun; ++run) {
                 uint32_t sum = 0;
                 for (; k < run->end; ++k) {
-                    sum += contribution<Absolute>(row[2 * k], row[2 * k + 1], normalX, normalY);
+                    sum += scratch[k];
                 }
                 addToBin(bins[run->bin], sum);
             }
@@ -414,8 +419,12 @@ int32_t projectGradientField(const kimg_imageConst* field, const kstd_vector32s*
     KOC_RETURN_IF_FAILED(kstd_vector_vector32s_getBegin(profiles, &profile));
     services::Vector<SlopeLines> lines;
     services::Vector<BinRun> runs;
+    services::Vector<uint32_t> scratch;  // horizontal: one row's contributions
     KOC_RETURN_IF_FAILED(guarded([&]() -> int32_t {
         lines.resize(static_cast<size_t>(count));
+        if (!Vertical) {
+            scratch.resize(static_cast<size_t>(nx));
+        }
         return 0;
     }));
 
@@ -470,7 +479,7 @@ int32_t projectGradientField(const kimg_imageConst* field, const kstd_vector32s*
             return kernel(fw, nx, ny, lines.data(), count);
         } else {
             const auto kernel = absolute != 0 ? projectHorizPortable<Sample, true> : projectHorizPortable<Sample, false>;
-            return kernel(fw, ny, lines.data(), count, runs.data());
+            return kernel(fw, nx, ny, lines.data(), count, runs.data(), scratch.data());
         }
     };
     if constexpr (sizeof(Sample) == 1) {

@@ -83,8 +83,9 @@ bool rectFromArgument(const std::string& text, bool corners, kmath_shapeAffineRe
 
 std::string defaultText(const koc_charSegmentRunParams& defaults, const ParamField& field)
 {
-    const nlohmann::ordered_json all = paramsToJson(defaults);
-    const nlohmann::ordered_json& value = field.group == nullptr ? all[field.name] : all[field.group][field.name];
+    // The one value only: building the whole record's JSON for each of the
+    // forty flags was most of the start-up.
+    const nlohmann::ordered_json value = fieldJson(defaults, field);
     const char* type = field.kind == FieldKind::Double ? "number" : field.kind == FieldKind::Signed32 ? "int32" : "uint32";
     return std::string(type) + ", default " + value.dump() + (field.group ? std::string(", in ") + field.group : "");
 }
@@ -210,7 +211,9 @@ int main(int argc, char** argv)
     // chooses, after the images are read below.
     const bool printMeasured = printParams && autoParams && !imagePaths.empty();
     request.estimateOnly = printMeasured;
-    const nlohmann::ordered_json paramsJson = paramsToJson(request.params);
+    // Built only for what prints it: the parameter dump and the JSON report.
+    const nlohmann::ordered_json paramsJson =
+        printParams || !jsonPath.empty() ? paramsToJson(request.params) : nlohmann::ordered_json();
     if (printParams && !printMeasured) {
         std::cout << paramsJson.dump(2) << "\n";
     }

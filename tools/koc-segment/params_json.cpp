@@ -53,19 +53,6 @@ double readField(const koc_charSegmentRunParams& params, const ParamField& field
     return *static_cast<double*>(slot);
 }
 
-nlohmann::ordered_json fieldJson(const koc_charSegmentRunParams& params, const ParamField& field)
-{
-    const double v = readField(params, field);
-    switch (field.kind) {
-    case FieldKind::Unsigned32:
-        return static_cast<uint32_t>(v);
-    case FieldKind::Signed32:
-        return static_cast<int32_t>(v);
-    case FieldKind::Double:
-        break;
-    }
-    return v;
-}
 
 const ParamField* findField(const std::string& name)
 {
@@ -100,6 +87,20 @@ std::string formatValue(double v)
 }
 
 } // namespace
+
+nlohmann::ordered_json fieldJson(const koc_charSegmentRunParams& params, const ParamField& field)
+{
+    const double v = readField(params, field);
+    switch (field.kind) {
+    case FieldKind::Unsigned32:
+        return static_cast<uint32_t>(v);
+    case FieldKind::Signed32:
+        return static_cast<int32_t>(v);
+    case FieldKind::Double:
+        break;
+    }
+    return v;
+}
 
 const std::vector<ParamField>& paramFields()
 {

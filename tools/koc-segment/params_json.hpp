@@ -28,6 +28,9 @@ const std::vector<ParamField>& paramFields();
 // objects under their own field names.
 nlohmann::ordered_json paramsToJson(const koc_charSegmentRunParams& params);
 
+// One field's value as JSON (a whole number for the integer fields).
+nlohmann::ordered_json fieldJson(const koc_charSegmentRunParams& params, const ParamField& field);
+
 // Stores one value (a flag's) into the field; false with a message when it
 // does not fit the field's type (a negative value for an unsigned field, a
 // fraction for an integer field, ...). Range rules are the library's job.
