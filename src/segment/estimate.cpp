@@ -562,7 +562,7 @@ void chooseRunParams(const koc_runParamsEstimate& m, const koc_charSegmentRunPar
     // A space is a gap wider than a letter gap by half a pitch (a
     // monospaced space is a whole pitch; a proportional one about 0.45 text
     // heights), measured between cells.
-    const double spaceGap = std::max(m.charGap + 0.45 * pitch, 2.0 * m.charGap + 1.0);
+    const double spaceGap = std::max({m.charGap + 0.45 * pitch, 2.0 * m.charGap + 1.0, 0.3 * h});
     const int32_t minSpace = atLeast(std::floor(spaceGap - 2.0 * p.cellRectParams.cellRectMaxMargin), 1);
     set(KOC_PIN_SPACE_INSERTION_MODE, p.spaceParams.spaceInsertionMode, 1u);
     set(KOC_PIN_MIN_SPACE_WIDTH, p.spaceParams.minSpaceWidth, minSpace);
