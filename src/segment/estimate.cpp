@@ -391,7 +391,7 @@ int32_t measureInk(const LineView& v, const Background& bg, double noise, koc_ru
         const bool touching = !fullWidths.empty() && wide * 10 >= static_cast<int32_t>(fullWidths.size()) * 3;
         // Neighbour distances of glyph left edges, centres and right edges
         // (in half pixels); the pitch is the median centre distance. Fixed
-        // pitch: by one of the three, nearly every distance is the pitch or
+        // pitch: by one of the three, seven in ten distances are the pitch or
         // a whole multiple of it (a space). Narrow glyphs sit in the middle
         // of a monospaced cell but to one side of a display's cell, so no
         // single measure suits both.
@@ -423,7 +423,7 @@ int32_t measureInk(const LineView& v, const Background& bg, double noise, koc_ru
         m->charGap = static_cast<int32_t>(quantile(gaps, 0.5));
         m->pitch = pitch;
         m->isFixedPitch =
-            !touching && steps[1].size() >= 3 && regular * 10 >= static_cast<int32_t>(steps[1].size()) * 8 ? 1 : 0;
+            !touching && steps[1].size() >= 3 && regular * 10 >= static_cast<int32_t>(steps[1].size()) * 7 ? 1 : 0;
         m->isTouching = touching ? 1 : 0;
         m->isBrokenStroke = broken ? 1 : 0;
         return 0;
