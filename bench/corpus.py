@@ -58,8 +58,20 @@ CODE_CHARS = "ABCDEFGHJKLMNPRSTUVWXYZ0123456789"
 WORDS = ["LOT", "EXP", "BATCH", "BEST", "BEFORE", "USE", "BY", "MFG", "DATE", "NET", "WT", "SERIAL",
          "NO", "REF", "LINE", "PACKED", "ON", "AT", "CODE", "TYPE", "SIZE", "KG", "ML", "PART"]
 
+CONDENSED = [("dejavu", "DejaVuSansCondensed-Bold.ttf"), ("dejavu", "DejaVuSansCondensed.ttf"),
+             ("liberation", "LiberationSansNarrow-Bold.ttf"), ("liberation", "LiberationSansNarrow-Regular.ttf")]
+FOURTEEN_SEGMENT = [("dseg", "DSEG14Classic-Regular.ttf"), ("dseg", "DSEG14Classic-Bold.ttf"),
+                    ("dseg", "DSEG14Modern-Regular.ttf")]
+DEJAVU_STANDIN["condensed"] = ("dejavu", "DejaVuSansCondensed-Bold.ttf")
+
+# The later categories are where one fixed record fails: their hand-given
+# parameters are the sizes a user would derive from the pixel size, or
+# nothing at all where the print has no size a user would know
+# (dot-matrix and 14-segment "without size hints").
 CATEGORIES = ["clean", "rotated", "slanted", "light_on_dark", "low_contrast", "noisy_blurred",
-              "dot_matrix", "seven_segment", "touching", "words", "multi_line"]
+              "dot_matrix", "seven_segment", "touching", "words", "multi_line",
+              "punctuation", "condensed_light_on_dark", "small_text", "dot_matrix_no_hints",
+              "fourteen_segment", "noisy_flat", "gradient"]
 
 
 def code_text(rng, lo=8, hi=20):
@@ -72,6 +84,16 @@ def word_text(rng):
         parts.append(rng.choice(WORDS) if rng.random() < 0.6 else
                      "".join(rng.choice("0123456789") for _ in range(rng.randint(2, 5))))
     return " ".join(parts)
+
+
+def punctuation_text(rng):
+    """Codes, dates and fractions: narrow glyphs and separate marks next to digits."""
+    out = []
+    for _ in range(rng.randint(3, 5)):
+        a = "".join(rng.choice("0123456789") for _ in range(rng.randint(1, 3)))
+        b = "".join(rng.choice("0123456789ilrA") for _ in range(rng.randint(1, 3)))
+        out.append(a + rng.choice(":.-/") + b)
+    return rng.choice(["", "ril", "Lot", "1l"]) + "".join(out)
 
 
 def base_params(size):
@@ -154,6 +176,35 @@ def line_spec(category, index, rng):
         text = word_text(rng)
         params["spaceParams"] = {"spaceInsertionMode": 1, "minSpaceWidth": max(2, round(0.22 * size)),
                                  "maxSpaceWidth": 4 * size}
+    elif category == "punctuation":
+        font_kind, fonts = "proportional", PROPORTIONAL
+        text = punctuation_text(rng)
+    elif category == "condensed_light_on_dark":
+        font_kind, fonts = "condensed", CONDENSED
+        text = "".join(rng.choice("ABCDEFGHKLMNPRSTUVWXYZ") for _ in range(rng.randint(8, 16)))
+        style["spacing"] = rng.choice([0, -1])
+        style["polarity"] = 2
+        style["fg"], style["bg"] = rng.randint(190, 245), rng.randint(10, 60)
+    elif category == "small_text":
+        size = style["size"] = rng.choice([12, 13, 14, 15, 16])
+        style["margin"] = rng.randint(6, 12)
+        params = base_params(size)
+    elif category == "dot_matrix_no_hints":
+        size = style["size"] = rng.choice([s for s in SIZES if s >= 24])
+        font_kind, fonts = "mono", [("dejavu", "DejaVuSansMono-Bold.ttf"), ("ocr-a", "OCRA.ttf")]
+        pitch = max(3, round(size / 9))
+        style["dotPitch"] = pitch
+        style["dotDiameter"] = round(rng.uniform(0.6, 0.8) * pitch, 1)
+        style["spacing"] = 2 * pitch
+        params = {}
+    elif category == "fourteen_segment":
+        font_kind, fonts = "fourteen", FOURTEEN_SEGMENT
+        text = "".join(rng.choice("ABCDEFHJLNPRSTUY0123456789") for _ in range(rng.randint(4, 12)))
+        params = {}
+    elif category == "noisy_flat":
+        style["noise"] = round(rng.uniform(12, 25), 1)
+    elif category == "gradient":
+        style["gradient"] = rng.choice([60, 80, 100])
     style["text"] = text
     style["font"] = fonts[rng.randrange(len(fonts))]
     style["fontKind"] = font_kind
@@ -172,6 +223,8 @@ def render_command(render, style, png, truth, dejavu_only):
            "--blur", str(style["blur"]), "--noise", str(style["noise"]), "--seed", str(style["seed"]),
            "--margin", str(style["margin"]), "--depth", str(style["depth"]), "--out", png, "--truth", truth]
     font = style["font"]
+    if style["fontKind"] == "fourteen" and dejavu_only:
+        raise SystemExit("14-segment lines need fonts-dseg: leave out fourteen_segment with --dejavu-only")
     if style["fontKind"] == "seven" and (dejavu_only or font[0] != "dejavu"
                                         and not os.path.exists(font_path(font))):
         if not dejavu_only:
@@ -206,11 +259,15 @@ def main():
     ap.add_argument("--out", default="build/corpus", help="output directory (default build/corpus)")
     ap.add_argument("--render", default=None, help="the koc-render program (default: build/*/tools/koc-render)")
     ap.add_argument("--per-category", type=int, default=32, help="lines per category (default 32)")
-    ap.add_argument("--categories", default=",".join(CATEGORIES), help="comma-separated subset")
+    ap.add_argument("--categories", default=None, help="comma-separated subset (default: all; with "
+                    "--dejavu-only all but fourteen_segment)")
     ap.add_argument("--dejavu-only", action="store_true", help="only fonts from fonts-dejavu-core")
     args = ap.parse_args()
     render = args.render or default_render()
-    categories = [c for c in args.categories.split(",") if c]
+    if args.categories is None:
+        categories = [c for c in CATEGORIES if not (args.dejavu_only and c == "fourteen_segment")]
+    else:
+        categories = [c for c in args.categories.split(",") if c]
     for c in categories:
         if c not in CATEGORIES:
             raise SystemExit(f"unknown category {c}; known: {', '.join(CATEGORIES)}")

@@ -82,7 +82,7 @@ typedef struct koc_runParamsEstimate {
     int32_t innerGap;         /* largest gap inside a character; 0 when glyphs are solid */
     int32_t charGap;          /* median gap between characters */
     double pitch;             /* median centre-to-centre distance of neighbouring glyphs */
-    uint32_t isFixedPitch;    /* 1 when nearly every neighbour distance matches the pitch */
+    uint32_t isFixedPitch;    /* 1 when most neighbour distances match the pitch (or a multiple) */
     uint32_t isBrokenStroke;  /* 1 when glyphs are made of dots or segments */
     uint32_t isTouching;      /* 1 when many glyphs touch their neighbours */
     double contrast;          /* grey levels between ink and background */

@@ -391,7 +391,7 @@ int32_t measureInk(const LineView& v, const Background& bg, double noise, koc_ru
         const bool touching = !fullWidths.empty() && wide * 10 >= static_cast<int32_t>(fullWidths.size()) * 3;
         // Neighbour distances of glyph left edges, centres and right edges
         // (in half pixels); the pitch is the median centre distance. Fixed
-        // pitch: by one of the three, nearly every distance is the pitch or
+        // pitch: by one of the three, seven in ten distances are the pitch or
         // a whole multiple of it (a space). Narrow glyphs sit in the middle
         // of a monospaced cell but to one side of a display's cell, so no
         // single measure suits both.
@@ -423,7 +423,7 @@ int32_t measureInk(const LineView& v, const Background& bg, double noise, koc_ru
         m->charGap = static_cast<int32_t>(quantile(gaps, 0.5));
         m->pitch = pitch;
         m->isFixedPitch =
-            !touching && steps[1].size() >= 3 && regular * 10 >= static_cast<int32_t>(steps[1].size()) * 8 ? 1 : 0;
+            !touching && steps[1].size() >= 3 && regular * 10 >= static_cast<int32_t>(steps[1].size()) * 7 ? 1 : 0;
         m->isTouching = touching ? 1 : 0;
         m->isBrokenStroke = broken ? 1 : 0;
         return 0;
@@ -562,7 +562,7 @@ void chooseRunParams(const koc_runParamsEstimate& m, const koc_charSegmentRunPar
     // A space is a gap wider than a letter gap by half a pitch (a
     // monospaced space is a whole pitch; a proportional one about 0.45 text
     // heights), measured between cells.
-    const double spaceGap = std::max(m.charGap + 0.45 * pitch, 2.0 * m.charGap + 1.0);
+    const double spaceGap = std::max({m.charGap + 0.45 * pitch, 2.0 * m.charGap + 1.0, 0.3 * h});
     const int32_t minSpace = atLeast(std::floor(spaceGap - 2.0 * p.cellRectParams.cellRectMaxMargin), 1);
     set(KOC_PIN_SPACE_INSERTION_MODE, p.spaceParams.spaceInsertionMode, 1u);
     set(KOC_PIN_MIN_SPACE_WIDTH, p.spaceParams.minSpaceWidth, minSpace);

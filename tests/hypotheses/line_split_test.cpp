@@ -186,7 +186,7 @@ TEST(SplitElementsAmongLines, ATallElementUnderBothLinesIsCroppedIntoEach)
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
         ASSERT_EQ(7, s.count(i));
-        const auto tall = s.raw(i)[6];
+        const auto tall = s.raw(i)[6];  // a copy: raw() returns a fresh vector
         const auto band = s.data(i).bandRect;
         EXPECT_EQ(64, tall.rect.x);
         EXPECT_EQ(band.height, tall.rect.height);

@@ -85,11 +85,11 @@ TEST_F(ToolTest, SampleSaysSoAndFindsItsLine)
     EXPECT_NE(std::string::npos, o.out.find("polarity 1 (dark on light)")) << o.out;
 }
 
-// "LOT 2412A  EXP 12/27": 16 characters; spaces only when asked for, and
-// then only in the three word gaps.
+// "LOT 2412A  EXP 12/27": 16 characters; with the given record spaces only
+// when asked for, and then only in the three word gaps.
 TEST_F(ToolTest, SampleGivesOnePositionPerCharacterAndSpacesInTheGaps)
 {
-    const Outcome plain = run(kRoad + "--json -");
+    const Outcome plain = run(kRoad + "--no-auto --json -");
     ASSERT_EQ(0, plain.status) << plain.err;
     const nlohmann::json doc = plain.json();
     EXPECT_EQ("(embedded sample)", doc["image"]);
@@ -99,7 +99,7 @@ TEST_F(ToolTest, SampleGivesOnePositionPerCharacterAndSpacesInTheGaps)
     EXPECT_EQ(16u, line["positions"].size());
     EXPECT_EQ(16u, marksOf(line).size());
 
-    const Outcome spaced = run(kRoad + "--spaceInsertionMode 1 --json -");
+    const Outcome spaced = run(kRoad + "--no-auto --spaceInsertionMode 1 --json -");
     ASSERT_EQ(0, spaced.status) << spaced.err;
     const nlohmann::json positions = spaced.json()["paragraphs"][0]["lines"][0]["positions"];
     std::vector<size_t> marksBeforeSpace;
@@ -350,6 +350,52 @@ TEST_F(ToolTest, FlagsWinOverTheFileAndPrintedParametersReadBack)
     const Outcome second = run("--params " + quoted(path("out.json")) + " --print-params");
     ASSERT_EQ(0, second.status) << second.err;
     EXPECT_EQ(p, second.json());
+}
+
+// ---- measured run parameters ---------------------------------------------------
+
+// By default each paragraph is measured: the sample's 16 characters come
+// back with spaces in its three word gaps although nothing was given, a
+// field given on the command line is kept, and the JSON shows the measures.
+TEST_F(ToolTest, MeasuredParametersKeepGivenFieldsAndFindTheWordGaps)
+{
+    const Outcome o = run("--minCharArea 12 --json -");
+    ASSERT_EQ(0, o.status) << o.err;
+    const nlohmann::json paragraph = o.json()["paragraphs"][0];
+    const nlohmann::json& chosen = paragraph["auto"]["params"];
+    EXPECT_EQ(12, chosen["minCharArea"]);
+    EXPECT_EQ(4, chosen["gapMode"]);
+    EXPECT_EQ(1, chosen["spaceParams"]["spaceInsertionMode"]);
+    const nlohmann::json& measured = paragraph["auto"]["measured"];
+    EXPECT_NEAR(30.0, measured["textHeight"].get<double>(), 2.0);
+    EXPECT_EQ(1, measured["polarity"]);
+    std::vector<size_t> marksBeforeSpace;
+    size_t marks = 0;
+    for (const auto& p : paragraph["lines"][0]["positions"]) {
+        if (p["isSpace"].get<bool>()) {
+            marksBeforeSpace.push_back(marks);
+        } else {
+            ++marks;
+        }
+    }
+    EXPECT_EQ(16u, marks);
+    EXPECT_EQ((std::vector<size_t>{3, 8, 11}), marksBeforeSpace);
+
+    // --print-params --auto with an image prints the chosen record per
+    // paragraph and runs nothing else; a blank image says why it has none.
+    ASSERT_EQ(0, run("--save-sample " + quoted(path("s.png"))).status);
+    const std::vector<double> blank(80 * 40, 200.0);
+    tooltest::writePng(path("blank.png"), 80, 40, blank, PNG_FORMAT_GRAY);
+    const Outcome printed = run("--print-params --auto --minCharArea 12 " + quoted(path("s.png")) + " " +
+                                quoted(path("blank.png")));
+    const nlohmann::json doc = printed.json();
+    ASSERT_EQ(2u, doc.size());
+    EXPECT_EQ(paragraph["auto"]["params"], doc[0]["params"]);
+    EXPECT_EQ(paragraph["auto"]["measured"], doc[0]["measured"]);
+    EXPECT_EQ("KOC_E_NO_INK", doc[1]["error"]);
+    EXPECT_EQ(12, doc[1]["params"]["minCharArea"]);
+
+    EXPECT_EQ(2, run("--auto --no-auto").status);
 }
 
 // ---- several images ----------------------------------------------------------

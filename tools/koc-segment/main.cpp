@@ -122,6 +122,7 @@ int main(int argc, char** argv)
     std::string maskPath, paramsPath, jsonPath, overlayPath, dumpDir, saveSamplePath;
     bool printParams = false;
     bool autoParams = false;
+    bool noAuto = false;
     int32_t overlayScale = 0;
     int32_t jobs = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
 
@@ -142,8 +143,9 @@ int main(int argc, char** argv)
                  "print the effective run parameters as JSON and exit (with --auto and images: the measured ones, "
                  "per paragraph)");
     app.add_flag("--auto", autoParams,
-                 "measure each paragraph's line and choose its run parameters (fields set by --params or flags are "
-                 "kept)");
+                 "measure each paragraph's line and choose its run parameters; fields set by --params or flags are "
+                 "kept (the default)");
+    app.add_flag("--no-auto", noAuto, "run the given run parameters as they are, without measuring");
     app.add_option("--json", jsonPath, "write the results as JSON to FILE ('-': standard output, no table)")
         ->type_name("FILE|-");
     app.add_option("--overlay", overlayPath, "draw the results over the image into a PNG (several images: FILE-k.png)")
@@ -206,7 +208,13 @@ int main(int argc, char** argv)
             request.pinned |= pinBitOfField(i);
         }
     }
-    request.autoParams = autoParams;
+    // Measuring is the default: on lines it has not seen, a user who gives
+    // only the image and a rectangle fares far better with it than with
+    // the record's fixed defaults (bench/RESULTS.md).
+    if (autoParams && noAuto) {
+        return usageError("--auto and --no-auto exclude each other");
+    }
+    request.autoParams = !noAuto;
     // With --auto and images, --print-params prints what the measuring
     // chooses, after the images are read below.
     const bool printMeasured = printParams && autoParams && !imagePaths.empty();
