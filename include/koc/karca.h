@@ -50,7 +50,8 @@ KOC_API int32_t karca_archiveSave_destruct(karca_archiveSave* archive) KOC_NOEXC
 KOC_API int32_t karca_archiveSave_appendObject(karca_archiveSave* archive, const karca_archiveObjectSave* object) KOC_NOEXCEPT;
 /* Hands the archive's bytes to the caller: *buffer is a block of *size bytes
  * from ksys_memory_alloc_internal, to be released with
- * ksys_memory_free_internal. The archive is empty afterwards. */
+ * ksys_memory_free_internal. The archive is empty afterwards, ready for
+ * new objects. */
 KOC_API int32_t karca_archiveSave_getBuffer(karca_archiveSave* archive, void** buffer, int32_t* size) KOC_NOEXCEPT;
 
 KOC_API int32_t karca_archiveLoad_construct(karca_archiveLoad* archive) KOC_NOEXCEPT;

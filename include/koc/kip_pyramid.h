@@ -47,6 +47,17 @@ KOC_API int32_t kip_imagePyramid__clear(kip_imagePyramid_* pyramid) KOC_NOEXCEPT
 KOC_API int32_t kip_imagePyramid__generateGauss2(kip_imagePyramid_* pyramid, const kimg_image8* image,
                                                  int32_t maxLevels, int32_t minSize) KOC_NOEXCEPT;
 
+/* Destination level i = source level i minus source level i + k brought back
+ * to level i's scale (bilinear enlargement by 2^k), for the n - k levels that
+ * have a partner (none when k >= n: an empty destination and 0). Modes: 1
+ * absolute difference; 3 difference clamped at 0; 4 difference modulo 256;
+ * 32 difference modulo 256 as a signed byte plus 128; 33 signed difference
+ * about 128, scaled down by 127 / m when the largest difference m of the
+ * level reaches 128. KOC_E_NORMALIZATION_MODE for another mode,
+ * KOC_E_BAD_ARGUMENT for a negative k; destination must not be source. */
+KOC_API int32_t kip_imagePyramid__generateDiffPyramid(const kip_imagePyramid_* source, int32_t k, int32_t mode,
+                                                      kip_imagePyramid_* destination) KOC_NOEXCEPT;
+
 /* The number of levels, and a handle on level index (sharing its pixels;
  * its window is the level's valid window). KOC_E_INDEX_OUT_OF_RANGE for an
  * index outside 0 .. count - 1. */

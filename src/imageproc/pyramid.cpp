@@ -11,6 +11,7 @@
 #include "koc/ksys.h"
 #include "services/image_store.hpp"
 #include "services/memory.hpp"
+#include "services/pel_ops.hpp"
 
 namespace koc::imageproc {
 namespace {
@@ -192,6 +193,102 @@ int32_t pelReplicateBorders8(kimg_image* image) noexcept
     return 0;
 }
 
+int32_t expandImage(const kimg_image* src, kimg_image* dst, int32_t fx, int32_t fy) noexcept
+{
+    KOC_ASSERT(src != nullptr && dst != nullptr && src != dst);
+    KOC_ASSERT(fx >= 1 && fy >= 1);
+    KOC_RETURN_IF_FAILED(checkImage8(src));
+    const kstd_rect32 w = src->window;
+    const int64_t x = int64_t{w.x} * fx, y = int64_t{w.y} * fy;
+    const int64_t width = int64_t{w.width} * fx, height = int64_t{w.height} * fy;
+    if (!fits32(x) || !fits32(y) || !fits32(width) || !fits32(height) || !fits32(x + width) || !fits32(y + height)) {
+        return KOC_E_BAD_ARGUMENT;
+    }
+    const kstd_rect32 rect{static_cast<int32_t>(x), static_cast<int32_t>(y), static_cast<int32_t>(width),
+                           static_cast<int32_t>(height)};
+    KOC_RETURN_IF_FAILED(kimg_image_assignNewRect(dst, KIMG_DEPTH_8, &rect));
+    KOC_RETURN_IF_FAILED(kimg_image_copyXforms(dst, src));
+    if (w.width == 0 || w.height == 0) {
+        return 0;
+    }
+    const int64_t area = int64_t{fx} * fy;
+    for (int32_t j = 0; j < rect.height; ++j) {
+        if (j % 32 == 0) {
+            KOC_RETURN_IF_FAILED(ksys_attention_check());
+        }
+        const int32_t sj = j / fy, rj = j % fy;
+        const int32_t sj1 = std::min(sj + 1, w.height - 1);
+        const uint8_t* row0 = pixelAddress(src->store, w.x, w.y + sj);
+        const uint8_t* row1 = pixelAddress(src->store, w.x, w.y + sj1);
+        uint8_t* out = pixelAddress(dst->store, rect.x, rect.y + j);
+        for (int32_t i = 0; i < rect.width; ++i) {
+            const int32_t si = i / fx, ri = i % fx;
+            const int32_t si1 = std::min(si + 1, w.width - 1);
+            // Integer bilinear weights, rounded to nearest.
+            const int64_t v = int64_t{row0[si]} * (fx - ri) * (fy - rj) + int64_t{row0[si1]} * ri * (fy - rj) +
+                              int64_t{row1[si]} * (fx - ri) * rj + int64_t{row1[si1]} * ri * rj;
+            out[i] = static_cast<uint8_t>((v + area / 2) / area);
+        }
+    }
+    return 0;
+}
+
+int32_t differenceImage(const kimg_image* a, const kimg_image* b, int32_t mode, kimg_image* dst) noexcept
+{
+    KOC_ASSERT(a != nullptr && b != nullptr && dst != nullptr && dst != b);
+    if (mode != 1 && mode != 3 && mode != 4 && mode != 32 && mode != 33) {
+        return KOC_E_NORMALIZATION_MODE;
+    }
+    KOC_RETURN_IF_FAILED(checkImage8(a));
+    KOC_RETURN_IF_FAILED(checkImage8(b));
+    const kstd_rect32 wa = a->window, wb = b->window;
+    if (wb.width <= 0 || wb.height <= 0) {
+        return KOC_E_BAD_ARGUMENT;
+    }
+    return guarded([&]() -> int32_t {
+        // The signed differences first: mode 33 scales by the level's largest.
+        services::Vector<int16_t> diff(static_cast<size_t>(wa.width) * static_cast<size_t>(std::max(wa.height, 0)));
+        int32_t largest = 0;
+        for (int32_t j = 0; j < wa.height; ++j) {
+            const uint8_t* ra = pixelAddress(a->store, wa.x, wa.y + j);
+            const uint8_t* rb = pixelAddress(b->store, wb.x, std::clamp(wa.y + j, wb.y, wb.y + wb.height - 1));
+            for (int32_t i = 0; i < wa.width; ++i) {
+                const int32_t ib = std::clamp(wa.x + i, wb.x, wb.x + wb.width - 1) - wb.x;
+                const int32_t d = ra[i] - rb[ib];
+                diff[static_cast<size_t>(j) * static_cast<size_t>(wa.width) + static_cast<size_t>(i)] =
+                    static_cast<int16_t>(d);
+                largest = std::max(largest, d < 0 ? -d : d);
+            }
+        }
+        const double scale = largest < 128 ? 1.0 : 127.0 / largest;
+        services::ScopedImage out;
+        KOC_RETURN_IF_FAILED(services::newImageLike(a, KIMG_DEPTH_8, out.get()));
+        for (int32_t j = 0; j < wa.height; ++j) {
+            uint8_t* ro = pixelAddress(out.get()->store, wa.x, wa.y + j);
+            for (int32_t i = 0; i < wa.width; ++i) {
+                const int32_t d = diff[static_cast<size_t>(j) * static_cast<size_t>(wa.width) + static_cast<size_t>(i)];
+                const auto wrapped = static_cast<uint8_t>(d & 0xFF);
+                int32_t v = 0;
+                switch (mode) {
+                case 1: v = d < 0 ? -d : d; break;
+                case 3: v = std::max(d, 0); break;
+                case 4: v = wrapped; break;
+                case 32: v = static_cast<int8_t>(wrapped) + 128; break;
+                default: {
+                    // Positive and negative parts mapped about 128; 0 stays 128.
+                    double r = 0.0;
+                    kmath_double_round(scale * (d < 0 ? -d : d), &r);
+                    v = d == 0 ? 128 : (d > 0 ? 128 + static_cast<int32_t>(r) : 128 - static_cast<int32_t>(r));
+                    break;
+                }
+                }
+                ro[i] = static_cast<uint8_t>(v);
+            }
+        }
+        return kimg_image_assign(dst, out.get());
+    });
+}
+
 }  // namespace koc::imageproc
 
 using namespace koc::imageproc;
@@ -263,6 +360,33 @@ KOC_API int32_t kip_imagePyramid__generateGauss2(kip_imagePyramid_* pyramid, con
         built = i + 1;
     }
     keepBuilt.dismiss();
+    return 0;
+}
+
+KOC_API int32_t kip_imagePyramid__generateDiffPyramid(const kip_imagePyramid_* source, int32_t k, int32_t mode,
+                                                      kip_imagePyramid_* destination) noexcept
+{
+    KOC_ASSERT(source != nullptr && destination != nullptr && source != destination);
+    KOC_RETURN_IF_FAILED(kip_imagePyramid__clear(destination));
+    if (k < 0) {
+        return KOC_E_BAD_ARGUMENT;
+    }
+    const intptr_t n = source->levels.base.size;
+    const intptr_t count = n - k > 0 ? n - k : 0;
+    if (count == 0) {
+        return 0;
+    }
+    KOC_RETURN_IF_FAILED(kstd_vector_kimg_image8_resize(&destination->levels, count));
+    const auto* src = static_cast<const kimg_image8*>(source->levels.base.begin);
+    auto* dst = static_cast<kimg_image8*>(destination->levels.base.begin);
+    koc::services::ScopedImage scratch;
+    const auto factor = static_cast<int32_t>(int64_t{1} << std::min(k, 30));
+    for (intptr_t j = n - 1; j >= k; --j) {
+        KOC_RETURN_IF_FAILED(ksys_attention_check());
+        KOC_RETURN_IF_FAILED(kimg_image_assignUnbound(scratch.get()));
+        KOC_RETURN_IF_FAILED(expandImage(&src[j], scratch.get(), factor, factor));
+        KOC_RETURN_IF_FAILED(differenceImage(&src[j - k], scratch.get(), mode, &dst[j - k]));
+    }
     return 0;
 }
 

@@ -31,4 +31,18 @@ int32_t gauss2Smooth8(const kimg_image* src, kimg_image* dst) noexcept;
 // nearest window pixel (rows first, then whole rows above and below).
 int32_t pelReplicateBorders8(kimg_image* image) noexcept;
 
+// dst = src enlarged by (fx, fy) >= 1: fresh pixels over src's window with
+// origin and size multiplied, src pixel (x, y) at (fx x, fy y) and bilinear
+// interpolation between, the last row and column repeating themselves;
+// src's transforms. One routine serves every factor, 2 and 4 included.
+int32_t expandImage(const kimg_image* src, kimg_image* dst, int32_t fx, int32_t fy) noexcept;
+
+// dst = a - b over a's window (b read at the nearest pixel of its own
+// window), fresh pixels with a's transforms. Modes: 1 |a - b|; 3 a - b
+// clamped at 0; 4 a - b modulo 256; 32 (a - b) modulo 256 read as a signed
+// byte, plus 128; 33 the signed difference about 128, scaled by 127 / m when
+// the largest difference m reaches 128. KOC_E_NORMALIZATION_MODE (the
+// unsupported-mode code) otherwise.
+int32_t differenceImage(const kimg_image* a, const kimg_image* b, int32_t mode, kimg_image* dst) noexcept;
+
 }  // namespace koc::imageproc

@@ -283,18 +283,12 @@ bool isArchive(const uint8_t* p, size_t size) noexcept
 
 extern "C" {
 
+// The archive's store holds its object archives only; getBuffer puts the
+// header in front, so an archive whose bytes were handed over is at once an
+// empty archive again.
 KOC_API int32_t karca_archiveSave_construct(karca_archiveSave* archive) noexcept
 {
-    KOC_RETURN_IF_FAILED((constructHandle<karca_archiveSave, karca_saveStore_>(archive)));
-    karca_archiveObjectSave view{archive->store};
-    const int32_t rc = [&] {
-        KOC_RETURN_IF_FAILED(append(view.store, kMagic, 4));
-        return writeUInt32(&view, kFormat);
-    }();
-    if (rc < 0) {
-        destructHandle(archive);
-    }
-    return rc;
+    return constructHandle<karca_archiveSave, karca_saveStore_>(archive);
 }
 
 KOC_API int32_t karca_archiveSave_destruct(karca_archiveSave* archive) noexcept { return destructHandle(archive); }
@@ -322,16 +316,22 @@ KOC_API int32_t karca_archiveSave_getBuffer(karca_archiveSave* archive, void** b
 {
     KOC_ASSERT(archive != nullptr && archive->store != nullptr && buffer != nullptr && size != nullptr);
     auto& bytes = archive->store->bytes;
-    if (bytes.size() > static_cast<size_t>(INT32_MAX)) {
+    if (bytes.size() > static_cast<size_t>(INT32_MAX) - kHeaderSize) {
         return KOC_E_BAD_ARGUMENT;
     }
+    const size_t total = kHeaderSize + bytes.size();
     void* block = nullptr;
-    KOC_RETURN_IF_FAILED(ksys_memory_alloc_internal(static_cast<intptr_t>(bytes.size()), &block));
+    KOC_RETURN_IF_FAILED(ksys_memory_alloc_internal(static_cast<intptr_t>(total), &block));
+    auto* out = static_cast<uint8_t*>(block);
+    std::memcpy(out, kMagic, 4);
+    for (size_t i = 0; i < 4; ++i) {
+        out[4 + i] = static_cast<uint8_t>(kFormat >> (8 * i));
+    }
     if (!bytes.empty()) {
-        std::memcpy(block, bytes.data(), bytes.size());
+        std::memcpy(out + kHeaderSize, bytes.data(), bytes.size());
     }
     *buffer = block;
-    *size = static_cast<int32_t>(bytes.size());
+    *size = static_cast<int32_t>(total);
     koc::services::Vector<uint8_t>().swap(bytes);
     return 0;
 }

@@ -206,3 +206,84 @@ TEST(Pyramid, RefusedImagesAndFailuresKeepOnlyCompleteLevels)
 }
 
 }  // namespace
+
+namespace {
+
+// A one-row image from values.
+kimg_image rowImage(std::vector<int> values)
+{
+    return test::makeImage8(static_cast<int32_t>(values.size()), 1, [&](int x, int) { return values[static_cast<size_t>(x)]; });
+}
+
+std::vector<int> rowOf(const kimg_image& image)
+{
+    return windowOf(image)[0];
+}
+
+TEST(PyramidDifference, ModesMapTheSignedDifference)
+{
+    kimg_image a = rowImage({100, 140, 60, 100, 0, 255});
+    kimg_image b = rowImage({100, 100, 100, 99, 1, 0});
+    kimg_image d;
+    kimg_image_construct(&d);
+    const std::vector<std::pair<int32_t, std::vector<int>>> cases = {
+        {1, {0, 40, 40, 1, 1, 255}},
+        {3, {0, 40, 0, 1, 0, 255}},
+        {4, {0, 40, 216, 1, 255, 255}},
+        {32, {128, 168, 88, 129, 127, 127}},  // 255 wraps to -1
+    };
+    for (const auto& [mode, expected] : cases) {
+        ASSERT_EQ(0, kip::differenceImage(&a, &b, mode, &d)) << mode;
+        EXPECT_EQ(expected, rowOf(d)) << mode;
+    }
+    // Mode 33 with the largest difference below 128: plain offsets about 128.
+    kimg_image a2 = rowImage({100, 140, 60, 100});
+    kimg_image b2 = rowImage({100, 100, 100, 40});
+    ASSERT_EQ(0, kip::differenceImage(&a2, &b2, 33, &d));
+    EXPECT_EQ((std::vector<int>{128, 168, 88, 188}), rowOf(d));  // +40 with m = 60 gives 168
+    // ... and scaled by 127 / m from m = 128 on: 200 -> 255, 100 -> 128 + round(63.5), -50 -> 128 - round(31.75).
+    kimg_image a3 = rowImage({250, 150, 0});
+    kimg_image b3 = rowImage({50, 50, 50});
+    ASSERT_EQ(0, kip::differenceImage(&a3, &b3, 33, &d));
+    EXPECT_EQ((std::vector<int>{255, 192, 96}), rowOf(d));
+    EXPECT_EQ(KOC_E_NORMALIZATION_MODE, kip::differenceImage(&a3, &b3, 2, &d));
+    for (kimg_image* image : {&a, &b, &d, &a2, &b2, &a3, &b3}) kimg_image_destruct(image);
+}
+
+TEST(PyramidDifference, ExpansionPutsSourcePixelsOnMultiplesAndInterpolates)
+{
+    kimg_image src = rowImage({0, 100, 40});
+    kimg_image out;
+    kimg_image_construct(&out);
+    ASSERT_EQ(0, kip::expandImage(&src, &out, 4, 2));
+    EXPECT_EQ(12, out.window.width);
+    EXPECT_EQ(2, out.window.height);
+    const auto rows = windowOf(out);
+    EXPECT_EQ((std::vector<int>{0, 25, 50, 75, 100, 85, 70, 55, 40, 40, 40, 40}), rows[0]);
+    EXPECT_EQ(rows[0], rows[1]);  // the last row repeats
+    kimg_image_destruct(&src);
+    kimg_image_destruct(&out);
+}
+
+TEST(PyramidDifference, LevelsPairUpAndAConstantImageGivesTheCentre)
+{
+    Image image(40, 24, [](int, int) { return 90; });
+    Pyramid source, diff;
+    ASSERT_EQ(0, kip_imagePyramid__generateGauss2(&source.p, &image.h, 4, 1));  // 24 12 6 3
+    ASSERT_EQ(0, kip_imagePyramid__generateDiffPyramid(&source.p, 1, 33, &diff.p));
+    ASSERT_EQ(3, diff.count());
+    for (int32_t l = 0; l < 3; ++l) {
+        const kstd_rect32 a = source.level(l).window, d = diff.level(l).window;
+        EXPECT_EQ((std::vector<int32_t>{a.x, a.y, a.width, a.height}), (std::vector<int32_t>{d.x, d.y, d.width, d.height}));
+        for (const auto& row : windowOf(diff.level(l)))
+            for (int v : row) ASSERT_EQ(128, v) << "level " << l;
+    }
+    EXPECT_EQ(0, kip_imagePyramid__generateDiffPyramid(&source.p, 4, 33, &diff.p));
+    EXPECT_EQ(0, diff.count());
+    EXPECT_EQ(0, kip_imagePyramid__generateDiffPyramid(&source.p, 3, 4, &diff.p));
+    EXPECT_EQ(1, diff.count());
+    EXPECT_EQ(KOC_E_NORMALIZATION_MODE, kip_imagePyramid__generateDiffPyramid(&source.p, 1, 7, &diff.p));
+    EXPECT_EQ(KOC_E_BAD_ARGUMENT, kip_imagePyramid__generateDiffPyramid(&source.p, -1, 4, &diff.p));
+}
+
+}  // namespace
