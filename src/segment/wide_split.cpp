@@ -483,6 +483,18 @@ int32_t findValleyCuts(const uint32_t* profile, int32_t n, int32_t x0, int32_t w
 int32_t splitEvenly(kstd_pair32 piece, int32_t w, Pieces* pieces) noexcept
 {
     KOC_ASSERT(pieces != nullptr);
+    // Degenerate input (an empty piece between two equal cuts, or no usable
+    // character width) splits nothing instead of breaking the count's
+    // precondition.
+    if (piece.second < 1 || w < 1) {
+        return guarded([&]() -> int32_t {
+            pieces->clear();
+            if (piece.second >= 1) {
+                pieces->push_back(piece);
+            }
+            return 0;
+        });
+    }
     int32_t k = 0;
     KOC_RETURN_IF_FAILED(expectedPieceCount(piece.second, w, &k));
     return guarded([&]() -> int32_t {

@@ -95,6 +95,19 @@ TEST(SplitEvenly, RoundsCumulativeSteps)
     EXPECT_EQ((std::vector<P>{{20, 8}, {28, 9}, {37, 8}}), pairs(p));
 }
 
+// Found by fuzzing: an empty piece (two equal cuts) or no usable width
+// splits nothing instead of tripping the assertion hook.
+TEST(SplitEvenly, DegenerateInputSplitsNothing)
+{
+    test::AssertionCatcher asserts;
+    Pieces p;
+    ASSERT_EQ(0, koc::segment::splitEvenly({20, 0}, 10, &p));
+    EXPECT_TRUE(pairs(p).empty());
+    ASSERT_EQ(0, koc::segment::splitEvenly({20, 25}, 0, &p));
+    EXPECT_EQ((std::vector<P>{{20, 25}}), pairs(p));
+    EXPECT_EQ(0, asserts.count());
+}
+
 // n = 60, W = 40 (valley spacing 10), a flat profile of 100 with two
 // valleys: the first cut chosen.
 struct ValleyCase {
