@@ -373,7 +373,11 @@ int32_t splitByInkComb(const kimg_image* blobImage, Elements* elements, int32_t 
         KOC_RETURN_IF_FAILED(projectRect(blobImage, whole.rect, &p, nullptr));
         Pieces pieces;
         KOC_RETURN_IF_FAILED(placeCombCuts(p.data(), whole.rect.width, whole.rect.x, w, minCharWidth, &pieces));
-        KOC_ASSERT(!pieces.empty());
+        // No usable width (w < 1 from extreme parameters) places no cut at
+        // all: the element stays whole.
+        if (pieces.empty()) {
+            return 0;
+        }
         return replaceByPieces(elements, index, pieces, inserted);
     });
 }
