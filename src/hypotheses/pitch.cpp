@@ -23,6 +23,7 @@
 #include "interface/guard.hpp"
 #include "koc/kmath.h"
 #include "koc/ksys.h"
+#include "services/numeric.hpp"
 
 namespace koc::hypotheses {
 
@@ -33,13 +34,7 @@ constexpr int kMaxBalancePasses = 5;
 
 int32_t clampToInt32(double v) noexcept
 {
-    if (v >= static_cast<double>(INT32_MAX)) {
-        return INT32_MAX;
-    }
-    if (v <= static_cast<double>(INT32_MIN)) {
-        return INT32_MIN;
-    }
-    return static_cast<int32_t>(v);
+    return services::saturatingInt32(v);  // NaN (from a NaN factor) gives 0
 }
 
 int32_t clampToInt32(int64_t v) noexcept
