@@ -636,7 +636,9 @@ int32_t cutWideElement(const kimg_image* workingImage, const kimg_image* blobIma
     *inserted = 0;
     koc_charSegmentElementInfo* e = nullptr;
     KOC_RETURN_IF_FAILED(elementAt(elements, index, &e));
-    if (e->rect.width <= w) {
+    // Without a usable character width (w < 1, from extreme parameters)
+    // there is nothing to cut to: the element stays whole.
+    if (w < 1 || e->rect.width <= w) {
         return 0;
     }
     KOC_RETURN_IF_FAILED(ksys_attention_check());
