@@ -8,21 +8,14 @@
 
 #include "hypotheses/line_split.hpp"
 
+#include "support/elements.hpp"
+
 namespace {
 
 using koc::hypotheses::ProfileEdge;
-using Q = std::array<int32_t, 4>;
-Q q(const kstd_rect32& r) { return {r.x, r.y, r.width, r.height}; }
-
-koc_charSegmentElementInfo element(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t flags = 0)
-{
-    koc_charSegmentElementInfo e;
-    koc_charSegmentElementInfo_construct(&e);
-    e.rect = kstd_rect32{x, y, w, h};
-    e.area = w * h / 2;
-    e.flags = flags;
-    return e;
-}
+using test::element;
+using test::Q;
+using test::q;
 
 // A row of count glyph-sized elements starting at x, top at y.
 void addRow(std::vector<koc_charSegmentElementInfo>& out, int32_t x, int32_t y, int32_t count)

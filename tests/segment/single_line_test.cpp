@@ -9,20 +9,13 @@
 #include "koc/koc.h"
 #include "segment/segment_internal.hpp"
 
+#include "support/elements.hpp"
+
 namespace {
 
-using Q = std::array<int32_t, 4>;
-Q q(const kstd_rect32& r) { return {r.x, r.y, r.width, r.height}; }
-
-koc_charSegmentElementInfo element(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t flags = 0)
-{
-    koc_charSegmentElementInfo e;
-    koc_charSegmentElementInfo_construct(&e);
-    e.rect = kstd_rect32{x, y, w, h};
-    e.area = w * h / 2;
-    e.flags = flags;
-    return e;
-}
+using test::element;
+using test::Q;
+using test::q;
 
 struct Selection {
     koc_charSegmentRunParams params;
