@@ -1,6 +1,6 @@
 // hypothesis_records.cpp: lifecycles of the character window, the fragment
 // set, the tree node and the hypothesis tree.
-#include "interface/lifecycle.hpp"
+#include "services/lifecycle.hpp"
 #include "koc/koc_hypotheses.h"
 
 extern "C" {

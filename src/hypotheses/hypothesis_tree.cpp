@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "hypotheses/hypotheses_internal.hpp"
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "services/memory.hpp"
 
 namespace koc::hypotheses {

@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "interface/lifecycle.hpp"
+#include "services/lifecycle.hpp"
 
 namespace koc::hypotheses {
 

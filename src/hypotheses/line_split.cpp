@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/ksys.h"
 #include "services/numeric.hpp"
 

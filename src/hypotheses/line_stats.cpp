@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "hypotheses/line_data.hpp"
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/ksys.h"
 
 namespace koc::hypotheses {

@@ -16,7 +16,7 @@
 
 #include "hypotheses/hypotheses_internal.hpp"
 #include "hypotheses/hypothesis_tree.hpp"
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "services/memory.hpp"
 
 namespace koc::hypotheses {

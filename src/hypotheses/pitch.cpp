@@ -20,7 +20,7 @@
 
 #include "hypotheses/hypotheses_internal.hpp"
 #include "hypotheses/hypothesis_tree.hpp"
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/kmath.h"
 #include "koc/ksys.h"
 #include "services/numeric.hpp"

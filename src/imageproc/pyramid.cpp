@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "interface/guard.hpp"
-#include "interface/lifecycle.hpp"
+#include "services/guard.hpp"
+#include "services/lifecycle.hpp"
 #include "koc/kip_pyramid.h"
 #include "koc/ksys.h"
 #include "services/image_store.hpp"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numeric>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/kip_thresh.h"
 #include "services/pel_ops.hpp"
 

@@ -3,7 +3,7 @@
 // their failures are the only codes it can return.
 #include <array>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/koc_diags.h"
 #include "services/graphics_list.hpp"
 

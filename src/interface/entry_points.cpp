@@ -2,7 +2,7 @@
 // validate, check the image and each rectangle, extract the line, segment it.
 #include <cmath>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/koc.h"
 #include "segment/driver.hpp"
 #include "services/range_fill.hpp"

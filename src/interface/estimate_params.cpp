@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "interface/guard.hpp"
-#include "interface/lifecycle.hpp"
+#include "services/guard.hpp"
+#include "services/lifecycle.hpp"
 #include "koc/koc.h"
 #include "koc/koc_autoparams.h"
 #include "segment/estimate.hpp"

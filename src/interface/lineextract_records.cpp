@@ -1,6 +1,6 @@
 // lineextract_records.cpp: lifecycles of the line-extraction parameters and
 // result.
-#include "interface/lifecycle.hpp"
+#include "services/lifecycle.hpp"
 #include "koc/koc_lineextract.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // results.cpp: the result tree (result, paragraph, line and position
 // results), its getters and the cached binarised line image.
-#include "interface/lifecycle.hpp"
+#include "services/lifecycle.hpp"
 #include "koc/koc_results.h"
 #include "koc/ksys.h"
 

@@ -2,7 +2,7 @@
 // validation in a fixed rule order, equality.
 #include <initializer_list>
 
-#include "interface/lifecycle.hpp"
+#include "services/lifecycle.hpp"
 #include "koc/koc_params.h"
 
 using koc::doublesEqual;

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <initializer_list>
 
-#include "interface/lifecycle.hpp"
+#include "services/lifecycle.hpp"
 #include "koc/koc_stats.h"
 
 using koc::doublesEqual;

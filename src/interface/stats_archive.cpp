@@ -8,7 +8,7 @@
 // reads as computed.
 #include <array>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/karca.h"
 #include "services/archive.hpp"
 

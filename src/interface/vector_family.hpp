@@ -2,7 +2,7 @@
 // vector; vector_families.cpp instantiates it for every listed type.
 #pragma once
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/ksys.h"
 #include "services/memory.hpp"
 

@@ -1,7 +1,7 @@
 // edgelet_record.cpp: lifecycle of the line's edgelet record.
 #include "lineextract/edgelet_record.hpp"
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 
 extern "C" {
 

@@ -4,8 +4,8 @@
 #include <array>
 #include <cmath>
 
-#include "interface/guard.hpp"
-#include "interface/lifecycle.hpp"
+#include "services/guard.hpp"
+#include "services/lifecycle.hpp"
 #include "koc/koc_segment.h"
 #include "koc/ksys.h"
 #include "lineextract/edgelet_record.hpp"

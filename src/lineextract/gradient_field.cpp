@@ -12,7 +12,7 @@
 #include <limits>
 #include <type_traits>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "services/attention.hpp"
 #include "koc/ksys.h"
 #include "services/memory.hpp"

@@ -12,7 +12,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/ksys.h"
 #include "services/numeric.hpp"
 

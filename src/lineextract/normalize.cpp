@@ -9,7 +9,7 @@
 #include <cmath>
 #include <limits>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "services/blob_label.hpp"
 #include "services/local_filter.hpp"
 #include "services/pel_ops.hpp"

@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/ksys.h"
 
 namespace koc::segment {

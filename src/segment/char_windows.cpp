@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/ksys.h"
 #include "segment/cells.hpp"
 #include "segment/char_windows.hpp"

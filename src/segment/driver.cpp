@@ -6,7 +6,7 @@
 // the position results read the windows of that last build.
 #include "segment/driver.hpp"
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/ksys.h"
 #include "lineextract/normalize.hpp"
 #include "hypotheses/hypotheses_internal.hpp"

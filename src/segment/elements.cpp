@@ -4,7 +4,7 @@
 // be set apart as rejected, behind the good ones.
 #include <cmath>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/ksys.h"
 #include "segment/elements.hpp"
 #include "segment/segment_internal.hpp"

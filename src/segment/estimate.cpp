@@ -6,7 +6,7 @@
 #include <cmath>
 #include <type_traits>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "services/blob_label.hpp"
 #include "services/memory.hpp"
 #include "services/pel_ops.hpp"

@@ -9,7 +9,7 @@
 // the line.
 #include <algorithm>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/ksys.h"
 #include "segment/positions.hpp"
 

@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "hypotheses/pitch.hpp"
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/ksys.h"
 #include "segment/char_windows.hpp"
 #include "segment/wide_split.hpp"

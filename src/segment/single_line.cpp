@@ -2,7 +2,7 @@
 // band of the elements' vertical ink profile and keeps its elements first.
 #include <algorithm>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/ksys.h"
 #include "segment/segment_internal.hpp"
 #include "services/numeric.hpp"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <array>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/ksys.h"
 #include "segment/segment_internal.hpp"
 #include "services/pel_ops.hpp"

@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/ksys.h"
 
 namespace koc::segment {

@@ -6,7 +6,7 @@
 #include <bit>
 #include <cstring>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 
 namespace koc::services::archive {
 namespace {

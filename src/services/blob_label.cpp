@@ -10,7 +10,7 @@
 #include <bit>
 #include <limits>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "services/pel_ops.hpp"
 #include "services/attention.hpp"
 

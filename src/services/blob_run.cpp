@@ -1,7 +1,7 @@
 // blob_run.cpp: blob analysis on top of the run-based labeller.
 #include "services/blob_run.hpp"
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "services/blob_label.hpp"
 #include "services/pel_ops.hpp"
 

@@ -1,5 +1,5 @@
 // character.cpp: the character record of a position, its key and metrics.
-#include "interface/lifecycle.hpp"
+#include "services/lifecycle.hpp"
 #include "koc/koc_char.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/kmath.h"
 
 namespace {

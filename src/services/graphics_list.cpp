@@ -1,7 +1,7 @@
 // graphics_list.cpp: lifecycle of the graphics list.
 #include "services/graphics_list.hpp"
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 
 namespace koc::services {
 

@@ -10,7 +10,7 @@
 #include <limits>
 #include <type_traits>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "services/image_store.hpp"
 
 namespace koc::services::image {

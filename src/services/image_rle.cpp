@@ -8,7 +8,7 @@
 #include <limits>
 #include <memory>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "services/image_store.hpp"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "services/attention.hpp"
 #include "services/exact_divide.hpp"
 #include "services/memory.hpp"

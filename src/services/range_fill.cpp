@@ -1,7 +1,7 @@
 // range_fill.cpp: gap filling of range images.
 #include "services/range_fill.hpp"
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 
 namespace koc::services {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 
 namespace {
 

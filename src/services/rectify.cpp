@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/ksys.h"
 #include "services/attention.hpp"
 

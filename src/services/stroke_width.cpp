@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "services/attention.hpp"
 #include "services/memory.hpp"
 

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/ksys.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 #include "koc/ksys.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // the double-equality rule of compareEqual.
 #pragma once
 
-#include "interface/guard.hpp"
+#include "services/guard.hpp"
 
 namespace koc {
 
