@@ -88,6 +88,7 @@ typedef struct koc_runParamsEstimate {
     double contrast;          /* grey levels between ink and background */
     double noiseLevel;        /* standard deviation of the background, grey levels */
     double backgroundSlope;   /* background change along the line, per contrast */
+    int32_t lineCount;        /* text lines found in the rectangle (bands of ink rows) */
 } koc_runParamsEstimate;
 
 KOC_DECLARE_LIFECYCLE(koc_runParamsEstimate)

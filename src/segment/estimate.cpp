@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <type_traits>
 
+#include "koc/koc_segment.h"
 #include "services/guard.hpp"
 #include "services/blob_label.hpp"
 #include "services/memory.hpp"
@@ -273,6 +275,75 @@ int32_t innerGapOf(Vector<int32_t> gaps)
     return std::max(lowMax, std::min(highMin - 1, static_cast<int32_t>(std::floor(0.6 * highMin))));
 }
 
+// A text line as a band of rows [y0, y1) and the ink in it.
+struct RowBand {
+    int32_t y0, y1;
+    int64_t mass;
+};
+
+// The text lines of a paragraph: runs of rows the ink covers. Every blob
+// counts, specks too: the dots of fine dot-matrix print are speck-sized,
+// and leaving them out would open gaps inside a line. Rows with next to no
+// ink (a fiftieth of the fullest row) count as empty. The rows of dots or segments of one line lie about a stroke
+// apart, lines further, so gaps up to one and a half strokes close. Runs
+// much lower than the tallest (an underline, a row of i-dots) or with
+// little ink are no line of their own. Always at least one band.
+Vector<RowBand> findLineBands(const services::BlobResultSet& blobs, int32_t height, double stroke)
+{
+    Vector<int64_t> rows(static_cast<size_t>(height), 0);
+    for (const services::BlobRun& r : blobs.runs) {
+        rows[static_cast<size_t>(r.y)] += r.length;
+    }
+    const int64_t peak = *std::max_element(rows.begin(), rows.end());
+    const int32_t closeGap = std::max(2, static_cast<int32_t>(std::lround(1.5 * stroke)));
+    Vector<RowBand> runs;
+    for (int32_t y = 0; y < height; ++y) {
+        const int64_t ink = rows[static_cast<size_t>(y)];
+        if (ink * 50 <= peak) {
+            continue;
+        }
+        if (!runs.empty() && y - runs.back().y1 <= closeGap) {
+            runs.back().y1 = y + 1;
+            runs.back().mass += ink;
+        } else {
+            runs.push_back({y, y + 1, ink});
+        }
+    }
+    if (runs.empty()) {
+        return Vector<RowBand>(1, RowBand{0, height, 0});
+    }
+    int32_t tallest = 0;
+    int64_t heaviest = 0;
+    for (const RowBand& r : runs) {
+        tallest = std::max(tallest, r.y1 - r.y0);
+        heaviest = std::max(heaviest, r.mass);
+    }
+    Vector<RowBand> bands;
+    for (const RowBand& r : runs) {
+        if ((r.y1 - r.y0) * 5 >= tallest * 2 && r.mass * 20 >= heaviest) {
+            bands.push_back(r);
+        }
+    }
+    return bands;
+}
+
+// The band a mark spanning rows [top, bottom) belongs to: the one it
+// overlaps most, else the nearest.
+size_t nearestBand(const Vector<RowBand>& bands, int32_t top, int32_t bottom)
+{
+    size_t best = 0;
+    int32_t bestScore = std::numeric_limits<int32_t>::min();
+    for (size_t k = 0; k < bands.size(); ++k) {
+        // Overlap when positive, minus the distance when apart.
+        const int32_t score = std::min(bottom, bands[k].y1) - std::max(top, bands[k].y0);
+        if (score > bestScore) {
+            bestScore = score;
+            best = k;
+        }
+    }
+    return best;
+}
+
 int32_t measureInk(const LineView& v, const Background& bg, double noise, koc_runParamsEstimate* m) noexcept
 {
     services::ScopedImage ink;
@@ -332,29 +403,8 @@ int32_t measureInk(const LineView& v, const Background& bg, double noise, koc_ru
         }
         const double stroke = std::max(1.0, quantile(widths, 0.5));
 
-        // Broken-stroke print (dots, display segments): most marks span
-        // less than half the band of rows the ink fills, where the marks
-        // of solid glyphs span most of it (lowercase x-height letters still
-        // reach 0.55 of a band with descenders).
-        Vector<int32_t> tops;
-        Vector<int32_t> bottoms;
-        for (const services::Blob* b : kept) {
-            tops.push_back(b->rect.y);
-            bottoms.push_back(b->rect.y + b->rect.height);
-        }
-        const double band = quantile(bottoms, 0.9) - quantile(tops, 0.1);
-        Vector<Box> boxes;
-        size_t fragments = 0;
-        for (const services::Blob* b : kept) {
-            const kstd_rect32& r = b->rect;
-            boxes.push_back({r.x, r.x + r.width, r.y, r.y + r.height});
-            fragments += r.height < 0.5 * band ? 1 : 0;
-        }
-        const bool broken = kept.size() >= 6 && fragments * 2 >= kept.size();
-
         // A dot is its own stroke: its box is a better width than the
         // shortest runs through a disc, which its rim makes short.
-        double strokeWidth = stroke;
         Vector<int32_t> dotSizes;
         for (const services::Blob* b : kept) {
             const kstd_rect32& r = b->rect;
@@ -362,25 +412,74 @@ int32_t measureInk(const LineView& v, const Background& bg, double noise, koc_ru
                 dotSizes.push_back(std::min(r.width, r.height));
             }
         }
-        if (broken && dotSizes.size() * 2 >= kept.size()) {
-            strokeWidth = std::max(stroke, quantile(dotSizes, 0.5));
+        const double dotSize = dotSizes.size() * 2 >= kept.size() ? quantile(dotSizes, 0.5) : 0.0;
+
+        // The text lines, measured one by one: glyphs of different lines
+        // must neither join into one tall column nor count as neighbours.
+        const Vector<RowBand> bands = findLineBands(blobs, v.height, std::max(stroke, dotSize));
+        Vector<Vector<const services::Blob*>> members(bands.size());
+        for (const services::Blob* b : kept) {
+            members[nearestBand(bands, b->rect.y, b->rect.y + b->rect.height)].push_back(b);
         }
 
+        // Broken-stroke print (dots, display segments): most marks span
+        // less than half the band of rows their line's ink fills, where the
+        // marks of solid glyphs span most of it (lowercase x-height letters
+        // still reach 0.55 of a band with descenders).
+        size_t fragments = 0;
+        for (const Vector<const services::Blob*>& line : members) {
+            Vector<int32_t> tops;
+            Vector<int32_t> bottoms;
+            for (const services::Blob* b : line) {
+                tops.push_back(b->rect.y);
+                bottoms.push_back(b->rect.y + b->rect.height);
+            }
+            const double band = quantile(bottoms, 0.9) - quantile(tops, 0.1);
+            for (const services::Blob* b : line) {
+                fragments += b->rect.height < 0.5 * band ? 1 : 0;
+            }
+        }
+        const bool broken = kept.size() >= 6 && fragments * 2 >= kept.size();
+        const double strokeWidth = broken && dotSize > 0.0 ? std::max(stroke, dotSize) : stroke;
+
+        // Columns first (marks that overlap horizontally), then the inner
+        // gap from all lines' column gaps, then each line's glyphs.
+        Vector<Vector<Box>> lineColumns;
         Vector<int32_t> columnGaps;
-        const Vector<Box> columns = joinColumns(boxes, -1, &columnGaps);
+        for (const Vector<const services::Blob*>& line : members) {
+            Vector<Box> boxes;
+            for (const services::Blob* b : line) {
+                const kstd_rect32& r = b->rect;
+                boxes.push_back({r.x, r.x + r.width, r.y, r.y + r.height});
+            }
+            Vector<int32_t> lineGaps;
+            lineColumns.push_back(joinColumns(std::move(boxes), -1, &lineGaps));
+            columnGaps.insert(columnGaps.end(), lineGaps.begin(), lineGaps.end());
+        }
         const int32_t inner = broken ? innerGapOf(columnGaps) : 0;
+        Vector<Vector<Box>> lineGlyphs;
         Vector<int32_t> gaps;
-        const Vector<Box> glyphs = joinColumns(columns, inner, &gaps);
+        size_t glyphCount = 0;
+        for (Vector<Box>& columns : lineColumns) {
+            Vector<int32_t> lineGaps;
+            lineGlyphs.push_back(joinColumns(std::move(columns), inner, &lineGaps));
+            gaps.insert(gaps.end(), lineGaps.begin(), lineGaps.end());
+            glyphCount += lineGlyphs.back().size();
+        }
 
         Vector<int32_t> heights;
-        for (const Box& g : glyphs) {
-            heights.push_back(g.y1 - g.y0);
+        for (const Vector<Box>& glyphs : lineGlyphs) {
+            for (const Box& g : glyphs) {
+                heights.push_back(g.y1 - g.y0);
+            }
         }
         const double textHeight = quantile(heights, 0.8);
         Vector<int32_t> fullWidths;
-        for (const Box& g : glyphs) {
-            if (g.y1 - g.y0 >= 0.5 * textHeight) {
-                fullWidths.push_back(g.x1 - g.x0);
+        for (const Vector<Box>& glyphs : lineGlyphs) {
+            for (const Box& g : glyphs) {
+                if (g.y1 - g.y0 >= 0.5 * textHeight) {
+                    fullWidths.push_back(g.x1 - g.x0);
+                }
             }
         }
         // Touching glyphs: joined runs much wider than a glyph is high.
@@ -390,16 +489,18 @@ int32_t measureInk(const LineView& v, const Background& bg, double noise, koc_ru
         }
         const bool touching = !fullWidths.empty() && wide * 10 >= static_cast<int32_t>(fullWidths.size()) * 3;
         // Neighbour distances of glyph left edges, centres and right edges
-        // (in half pixels); the pitch is the median centre distance. Fixed
-        // pitch: by one of the three, seven in ten distances are the pitch or
-        // a whole multiple of it (a space). Narrow glyphs sit in the middle
-        // of a monospaced cell but to one side of a display's cell, so no
-        // single measure suits both.
+        // (in half pixels), between neighbours on the same line; the pitch
+        // is the median centre distance. Fixed pitch: by one of the three,
+        // seven in ten distances are the pitch or a whole multiple of it (a
+        // space). Narrow glyphs sit in the middle of a monospaced cell but
+        // to one side of a display's cell, so no single measure suits both.
         Vector<int32_t> steps[3];
-        for (size_t k = 1; k < glyphs.size(); ++k) {
-            steps[0].push_back(2 * (glyphs[k].x0 - glyphs[k - 1].x0));
-            steps[1].push_back((glyphs[k].x0 + glyphs[k].x1) - (glyphs[k - 1].x0 + glyphs[k - 1].x1));
-            steps[2].push_back(2 * (glyphs[k].x1 - glyphs[k - 1].x1));
+        for (const Vector<Box>& glyphs : lineGlyphs) {
+            for (size_t k = 1; k < glyphs.size(); ++k) {
+                steps[0].push_back(2 * (glyphs[k].x0 - glyphs[k - 1].x0));
+                steps[1].push_back((glyphs[k].x0 + glyphs[k].x1) - (glyphs[k - 1].x0 + glyphs[k - 1].x1));
+                steps[2].push_back(2 * (glyphs[k].x1 - glyphs[k - 1].x1));
+            }
         }
         const double pitch = 0.5 * quantile(steps[1], 0.5);
         int32_t regular = 0;
@@ -418,7 +519,8 @@ int32_t measureInk(const LineView& v, const Background& bg, double noise, koc_ru
         m->textHeight = textHeight;
         m->strokeWidth = strokeWidth;
         m->medianGlyphWidth = quantile(fullWidths, 0.5);
-        m->glyphCount = static_cast<int32_t>(glyphs.size());
+        m->glyphCount = static_cast<int32_t>(glyphCount);
+        m->lineCount = static_cast<int32_t>(bands.size());
         m->innerGap = inner;
         m->charGap = static_cast<int32_t>(quantile(gaps, 0.5));
         m->pitch = pitch;
@@ -489,6 +591,9 @@ void chooseRunParams(const koc_runParamsEstimate& m, const koc_charSegmentRunPar
     const double pitch = m.pitch > 0.0 ? m.pitch : 0.7 * h;
 
     set(KOC_PIN_POLARITY, p.polarity, m.polarity);
+    // One line result per text line found; the splitter shares the marks
+    // out among them.
+    set(KOC_PIN_NUM_LINES, p.numLines, std::clamp(m.lineCount, 1, KOC_MAX_NUM_LINES));
     // Search a little beyond what the measuring found, so the same line is
     // found again, and no more: a wide search costs time and can lock onto
     // the slant of single strokes.

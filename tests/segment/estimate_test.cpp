@@ -171,6 +171,78 @@ TEST(Estimate, DotMatrixJoinsDotsButNotCharacters)
     koc_charSegmentParagraphResult_destruct(&result);
 }
 
+// A paragraph of three lines (different lengths, one indented) is measured
+// line by line: the count of lines, and the same height, pitch and gaps as
+// one of its lines alone, not a column three lines tall. The chosen record
+// asks for three line results, and the road finds every glyph on its line.
+// A pinned numLines stays as given.
+TEST(Estimate, ParagraphCountsItsLinesAndMeasuresEachAsALine)
+{
+    test::TextLine look;
+    look.width = 320;
+    look.height = 160;
+    std::vector<test::TextLine> lines(3);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        lines[i].originY = 20 + 42.0 * static_cast<double>(i);
+        lines[i].count = 10 - 3 * static_cast<int32_t>(i);
+        lines[i].originX = i == 1 ? 60 : 30;
+    }
+    Owned image(look.renderLines(lines));
+    const kmath_shapeAffineRect rect = test::boxRect(5, 5, look.width - 10, look.height - 10);
+    Estimate e;
+    ASSERT_EQ(0, e.run(image.img, rect));
+    const koc_runParamsEstimate& m = e.report;
+    EXPECT_EQ(3, m.lineCount);
+    EXPECT_NEAR(24.0, m.textHeight, 1.5);
+    EXPECT_NEAR(22.0, m.pitch, 1.5);
+    EXPECT_NEAR(8, m.charGap, 1.5);
+    EXPECT_EQ(10 + 7 + 4, m.glyphCount);
+    EXPECT_EQ(1u, m.isFixedPitch);
+    EXPECT_EQ(0u, m.isBrokenStroke);
+    EXPECT_EQ(3, e.out.numLines);
+
+    koc_charSegmentParagraphResult result;
+    ASSERT_EQ(0, koc_charSegmentParagraphResult_construct(&result));
+    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &e.out, &result));
+    ASSERT_EQ(3, result.lineResults.base.size);
+    const auto* lineResults = static_cast<const koc_charSegmentLineResult*>(result.lineResults.base.begin);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const auto& positions = lineResults[i].positionResults.base;
+        const auto* p = static_cast<const koc_charSegmentPositionResult*>(positions.begin);
+        int32_t marks = 0;
+        for (intptr_t k = 0; k < positions.size; ++k) marks += p[k].isSpace == 0 ? 1 : 0;
+        EXPECT_EQ(lines[i].count, marks) << "line " << i;
+    }
+    koc_charSegmentParagraphResult_destruct(&result);
+
+    e.base.numLines = 2;
+    ASSERT_EQ(0, e.run(image.img, rect, KOC_PIN_NUM_LINES));
+    EXPECT_EQ(3, e.report.lineCount);
+    EXPECT_EQ(2, e.out.numLines);
+}
+
+// Dots of fine print lie farther apart than they are wide, and a row of
+// i-dots or an underline is no line of its own: one line each.
+TEST(Estimate, SparseDotRowsAndThinRowsStayOneLine)
+{
+    DotLine fine;
+    fine.pitch = 4;
+    fine.diameter = 1.6;
+    Owned dots(fine.render());
+    Estimate e;
+    ASSERT_EQ(0, e.run(dots.img, test::boxRect(2, 2, fine.width() - 4, fine.height() - 4)));
+    EXPECT_EQ(1, e.report.lineCount);
+    EXPECT_EQ(1, e.out.numLines);
+
+    test::TextLine text;
+    Owned underlined(test::makeImage8(text.width, text.height, [&](int x, int y) {
+        if (y >= 55 && y < 57 && x >= 30 && x < 240) return 30;  // an underline 6 px below the glyphs
+        return static_cast<int>(std::lround(text.ground + (text.ink - text.ground) * text.coverage(x, y)));
+    }));
+    ASSERT_EQ(0, e.run(underlined.img, test::boxRect(5, 5, text.width - 10, text.height - 10)));
+    EXPECT_EQ(1, e.report.lineCount);
+}
+
 // Every bit keeps its field; the same fields move when not pinned.
 TEST(Estimate, PinnedFieldsKeepTheBaseValues)
 {

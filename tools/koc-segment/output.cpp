@@ -193,7 +193,8 @@ nlohmann::ordered_json autoJson(const ParagraphReport& p)
               {"isTouching", e.isTouching != 0},
               {"contrast", round3(e.contrast)},
               {"noiseLevel", round3(e.noiseLevel)},
-              {"backgroundSlope", round3(e.backgroundSlope)}}}};
+              {"backgroundSlope", round3(e.backgroundSlope)},
+              {"lineCount", e.lineCount}}}};
 }
 
 nlohmann::ordered_json reportJson(const ImageReport& report, const nlohmann::ordered_json& params)
@@ -253,7 +254,8 @@ void printTable(std::ostream& out, const ImageReport& report)
         } else if (p.autoUsed) {
             const koc_runParamsEstimate& e = p.estimate;
             const koc_charSegmentRunParams& a = p.autoParams;
-            out << "    auto: measured height " << fixed(e.textHeight, 1) << " px, stroke " << fixed(e.strokeWidth, 1)
+            out << "    auto: measured " << (e.lineCount > 1 ? std::to_string(e.lineCount) + " lines, " : std::string())
+                << "height " << fixed(e.textHeight, 1) << " px, stroke " << fixed(e.strokeWidth, 1)
                 << " px, glyph width " << fixed(e.medianGlyphWidth, 1) << " px, gaps " << e.innerGap << " inner / "
                 << e.charGap << " between, pitch " << fixed(e.pitch, 1) << (e.isFixedPitch != 0 ? " (fixed)" : " (proportional)")
                 << (e.isBrokenStroke != 0 ? ", dots or segments" : "") << (e.isTouching != 0 ? ", touching" : "") << ", noise " << fixed(e.noiseLevel, 1) << " of contrast "
@@ -262,7 +264,8 @@ void printTable(std::ostream& out, const ImageReport& report)
                 << a.minCharHeight << ", gapMode " << a.gapMode << " (inner <= " << a.maxInnerGap << ", between >= "
                 << a.minCharGap << "), segmentationMethod " << a.segmentationMethod << ", normalizationMode "
                 << a.normalizationMode << ", maxLineAngle " << fixed(a.maxLineAngle, 0) << ", maxSkewAngle "
-                << fixed(a.maxSkewAngle, 0) << ", spaces >= " << a.spaceParams.minSpaceWidth << " px\n";
+                << fixed(a.maxSkewAngle, 0) << ", spaces >= " << a.spaceParams.minSpaceWidth << " px"
+                << (a.numLines > 1 ? ", numLines " + std::to_string(a.numLines) : std::string()) << "\n";
         }
         if (p.failure) {
             out << "    FAILED " << p.failure->name << ": " << p.failure->message
