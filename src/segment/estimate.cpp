@@ -275,6 +275,88 @@ int32_t innerGapOf(Vector<int32_t> gaps)
     return std::max(lowMax, std::min(highMin - 1, static_cast<int32_t>(std::floor(0.6 * highMin))));
 }
 
+// The glyphs of every line with marks joined across gaps up to `inner`,
+// and what they tell: text height, widths, gaps, pitch, touching.
+struct GlyphLayout {
+    Vector<int32_t> gaps;        // between neighbouring glyphs of a line
+    Vector<int32_t> fullWidths;  // of the glyphs at least half the text height
+    size_t glyphCount = 0;
+    size_t stepCount = 0;        // neighbour pairs on the same line
+    double textHeight = 0.0;
+    double pitch = 0.0;
+    bool isTouching = false;
+    uint32_t isFixedPitch = 0;
+};
+
+GlyphLayout layoutGlyphs(const Vector<Vector<Box>>& lineColumns, int32_t inner)
+{
+    GlyphLayout out;
+    Vector<Vector<Box>> lineGlyphs;
+    for (const Vector<Box>& columns : lineColumns) {
+        Vector<int32_t> lineGaps;
+        lineGlyphs.push_back(joinColumns(columns, inner, &lineGaps));
+        out.gaps.insert(out.gaps.end(), lineGaps.begin(), lineGaps.end());
+        out.glyphCount += lineGlyphs.back().size();
+    }
+
+    Vector<int32_t> heights;
+    for (const Vector<Box>& glyphs : lineGlyphs) {
+        for (const Box& g : glyphs) {
+            heights.push_back(g.y1 - g.y0);
+        }
+    }
+    out.textHeight = quantile(heights, 0.8);
+    for (const Vector<Box>& glyphs : lineGlyphs) {
+        for (const Box& g : glyphs) {
+            if (g.y1 - g.y0 >= 0.5 * out.textHeight) {
+                out.fullWidths.push_back(g.x1 - g.x0);
+            }
+        }
+    }
+    // Touching glyphs: joined runs much wider than a glyph is high.
+    int32_t wide = 0;
+    for (int32_t w : out.fullWidths) {
+        wide += w > 1.2 * out.textHeight ? 1 : 0;
+    }
+    out.isTouching = !out.fullWidths.empty() && wide * 10 >= static_cast<int32_t>(out.fullWidths.size()) * 3;
+    // Neighbour distances of glyph left edges, centres and right edges
+    // (in half pixels), between neighbours on the same line; the pitch
+    // is the median centre distance. Fixed pitch: by one of the three,
+    // seven in ten distances are the pitch or a whole multiple of it (a
+    // space). Narrow glyphs sit in the middle of a monospaced cell but
+    // to one side of a display's cell, so no single measure suits both.
+    Vector<int32_t> steps[3];
+    for (const Vector<Box>& glyphs : lineGlyphs) {
+        for (size_t k = 1; k < glyphs.size(); ++k) {
+            steps[0].push_back(2 * (glyphs[k].x0 - glyphs[k - 1].x0));
+            steps[1].push_back((glyphs[k].x0 + glyphs[k].x1) - (glyphs[k - 1].x0 + glyphs[k - 1].x1));
+            steps[2].push_back(2 * (glyphs[k].x1 - glyphs[k - 1].x1));
+        }
+    }
+    out.stepCount = steps[1].size();
+    out.pitch = 0.5 * quantile(steps[1], 0.5);
+    int32_t regular = 0;
+    for (const Vector<int32_t>& measure : steps) {
+        const double p = 0.5 * quantile(measure, 0.5);
+        // A step much shorter than a character is wide is the pitch of
+        // pieces, not of characters, and everything is a multiple of it.
+        if (p < 0.4 * out.textHeight) {
+            continue;
+        }
+        const double tolerance = std::max(1.5, 0.1 * p);
+        int32_t hits = 0;
+        for (int32_t s : measure) {
+            const double d = 0.5 * s;
+            const double multiple = std::max(1.0, std::round(d / std::max(p, 1.0)));
+            hits += std::abs(d - multiple * p) <= tolerance * multiple ? 1 : 0;
+        }
+        regular = std::max(regular, hits);
+    }
+    out.isFixedPitch =
+        !out.isTouching && out.stepCount >= 3 && regular * 10 >= static_cast<int32_t>(out.stepCount) * 7 ? 1 : 0;
+    return out;
+}
+
 // A text line as a band of rows [y0, y1) and the ink in it.
 struct RowBand {
     int32_t y0, y1;
@@ -456,65 +538,43 @@ int32_t measureInk(const LineView& v, const Background& bg, double noise, koc_ru
             lineColumns.push_back(joinColumns(std::move(boxes), -1, &lineGaps));
             columnGaps.insert(columnGaps.end(), lineGaps.begin(), lineGaps.end());
         }
-        const int32_t inner = broken ? innerGapOf(columnGaps) : 0;
-        Vector<Vector<Box>> lineGlyphs;
-        Vector<int32_t> gaps;
-        size_t glyphCount = 0;
-        for (Vector<Box>& columns : lineColumns) {
-            Vector<int32_t> lineGaps;
-            lineGlyphs.push_back(joinColumns(std::move(columns), inner, &lineGaps));
-            gaps.insert(gaps.end(), lineGaps.begin(), lineGaps.end());
-            glyphCount += lineGlyphs.back().size();
-        }
-
-        Vector<int32_t> heights;
-        for (const Vector<Box>& glyphs : lineGlyphs) {
-            for (const Box& g : glyphs) {
-                heights.push_back(g.y1 - g.y0);
+        int32_t inner = broken ? innerGapOf(columnGaps) : 0;
+        GlyphLayout layout = layoutGlyphs(lineColumns, inner);
+        // Segmented display print (fourteen segments) is mostly solid, but
+        // some glyphs (N, Y, 4) fall apart into a bar and a shorter stroke
+        // a pixel or two apart, which breaks the pitch. Joining across the
+        // small cluster of gaps is right only when the joins are mostly of
+        // such short strokes and restore a fixed pitch; proportional text,
+        // whose close pairs ('ri', ':2') must stay apart, has no pitch to
+        // restore, and two full glyphs whose serifs nearly touch are no
+        // strokes of one glyph.
+        if (!broken && layout.isFixedPitch == 0) {
+            const int32_t candidate = innerGapOf(columnGaps);
+            int32_t joins = 0;
+            int32_t strokeJoins = 0;
+            for (const Vector<Box>& columns : lineColumns) {
+                for (size_t k = 1; k < columns.size(); ++k) {
+                    if (columns[k].x0 - columns[k - 1].x1 <= candidate) {
+                        ++joins;
+                        const int32_t shorter = std::min(columns[k].y1 - columns[k].y0, columns[k - 1].y1 - columns[k - 1].y0);
+                        strokeJoins += shorter < 0.75 * layout.textHeight ? 1 : 0;
+                    }
+                }
             }
-        }
-        const double textHeight = quantile(heights, 0.8);
-        Vector<int32_t> fullWidths;
-        for (const Vector<Box>& glyphs : lineGlyphs) {
-            for (const Box& g : glyphs) {
-                if (g.y1 - g.y0 >= 0.5 * textHeight) {
-                    fullWidths.push_back(g.x1 - g.x0);
+            if (candidate > 0 && joins > 0 && strokeJoins * 2 >= joins) {
+                GlyphLayout joined = layoutGlyphs(lineColumns, candidate);
+                if (joined.isFixedPitch != 0 && joined.stepCount >= 4) {
+                    layout = std::move(joined);
+                    inner = candidate;
                 }
             }
         }
-        // Touching glyphs: joined runs much wider than a glyph is high.
-        int32_t wide = 0;
-        for (int32_t w : fullWidths) {
-            wide += w > 1.2 * textHeight ? 1 : 0;
-        }
-        const bool touching = !fullWidths.empty() && wide * 10 >= static_cast<int32_t>(fullWidths.size()) * 3;
-        // Neighbour distances of glyph left edges, centres and right edges
-        // (in half pixels), between neighbours on the same line; the pitch
-        // is the median centre distance. Fixed pitch: by one of the three,
-        // seven in ten distances are the pitch or a whole multiple of it (a
-        // space). Narrow glyphs sit in the middle of a monospaced cell but
-        // to one side of a display's cell, so no single measure suits both.
-        Vector<int32_t> steps[3];
-        for (const Vector<Box>& glyphs : lineGlyphs) {
-            for (size_t k = 1; k < glyphs.size(); ++k) {
-                steps[0].push_back(2 * (glyphs[k].x0 - glyphs[k - 1].x0));
-                steps[1].push_back((glyphs[k].x0 + glyphs[k].x1) - (glyphs[k - 1].x0 + glyphs[k - 1].x1));
-                steps[2].push_back(2 * (glyphs[k].x1 - glyphs[k - 1].x1));
-            }
-        }
-        const double pitch = 0.5 * quantile(steps[1], 0.5);
-        int32_t regular = 0;
-        for (const Vector<int32_t>& measure : steps) {
-            const double p = 0.5 * quantile(measure, 0.5);
-            const double tolerance = std::max(1.5, 0.1 * p);
-            int32_t hits = 0;
-            for (int32_t s : measure) {
-                const double d = 0.5 * s;
-                const double multiple = std::max(1.0, std::round(d / std::max(p, 1.0)));
-                hits += std::abs(d - multiple * p) <= tolerance * multiple ? 1 : 0;
-            }
-            regular = std::max(regular, hits);
-        }
+        const double textHeight = layout.textHeight;
+        const Vector<int32_t>& fullWidths = layout.fullWidths;
+        const Vector<int32_t>& gaps = layout.gaps;
+        const size_t glyphCount = layout.glyphCount;
+        const double pitch = layout.pitch;
+        const bool touching = layout.isTouching;
 
         m->textHeight = textHeight;
         m->strokeWidth = strokeWidth;
@@ -524,8 +584,7 @@ int32_t measureInk(const LineView& v, const Background& bg, double noise, koc_ru
         m->innerGap = inner;
         m->charGap = static_cast<int32_t>(quantile(gaps, 0.5));
         m->pitch = pitch;
-        m->isFixedPitch =
-            !touching && steps[1].size() >= 3 && regular * 10 >= static_cast<int32_t>(steps[1].size()) * 7 ? 1 : 0;
+        m->isFixedPitch = layout.isFixedPitch;
         m->isTouching = touching ? 1 : 0;
         m->isBrokenStroke = broken ? 1 : 0;
         return 0;

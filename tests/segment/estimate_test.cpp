@@ -243,6 +243,44 @@ TEST(Estimate, SparseDotRowsAndThinRowsStayOneLine)
     EXPECT_EQ(1, e.report.lineCount);
 }
 
+// Display print whose odd glyphs fall apart into a bar, a short stroke and
+// a bar two pixels apart (a segmented N): the pieces join into one glyph
+// per cell and the pitch reads as fixed. Full-height glyphs that nearly
+// touch (two pixels) on an irregular pitch stay apart.
+TEST(Estimate, SegmentPiecesJoinButNearlyTouchingGlyphsDoNot)
+{
+    constexpr int32_t kCount = 10, kPitch = 22, kLeft = 30, kTop = 25, kHeight = 24;
+    const auto segmented = [&](int x, int y) {
+        const int32_t k = (x - kLeft) / kPitch, u = (x - kLeft) % kPitch, v = y - kTop;
+        if (x < kLeft || k >= kCount || v < 0 || v >= kHeight || u >= 14) return 220;
+        if (k % 2 == 0) return (u < 3 || u >= 11 || v < 3 || v >= kHeight - 3) ? 30 : 220;
+        const bool bar = u < 3 || u >= 11;
+        const bool stroke = u >= 5 && u < 9 && v >= 7 && v < 17;
+        return bar || stroke ? 30 : 220;
+    };
+    Owned display(test::makeImage8(300, 80, segmented));
+    Estimate e;
+    ASSERT_EQ(0, e.run(display.img, test::boxRect(5, 5, 290, 70)));
+    EXPECT_EQ(1u, e.report.isFixedPitch);
+    EXPECT_EQ(kCount, e.report.glyphCount);
+    EXPECT_GE(e.report.innerGap, 2);
+    EXPECT_LT(e.report.innerGap, e.report.charGap);
+
+    // Solid boxes 14 wide, 2 apart in pairs, 12 between pairs: the pairs are
+    // two glyphs each, however close.
+    const auto pairs = [&](int x, int y) {
+        const int32_t v = y - kTop, u = (x - kLeft) % 42;
+        if (x < kLeft || x >= kLeft + 5 * 42 || v < 0 || v >= kHeight) return 220;
+        const bool inGlyph = u < 14 || (u >= 16 && u < 30);
+        const int32_t w = u < 14 ? u : u - 16;
+        return inGlyph && (w < 3 || w >= 11 || v < 3 || v >= kHeight - 3) ? 30 : 220;
+    };
+    Owned close(test::makeImage8(300, 80, pairs));
+    ASSERT_EQ(0, e.run(close.img, test::boxRect(5, 5, 290, 70)));
+    EXPECT_EQ(0, e.report.innerGap);
+    EXPECT_EQ(10, e.report.glyphCount);
+}
+
 // Every bit keeps its field; the same fields move when not pinned.
 TEST(Estimate, PinnedFieldsKeepTheBaseValues)
 {
