@@ -8,6 +8,7 @@
 #define KOC_LINEEXTRACT_H
 
 #include "koc/kimg.h"
+#include "koc/kip_edgelets.h"
 #include "koc/koc_lifecycle.h"
 
 KOC_EXTERN_C_BEGIN
@@ -22,8 +23,14 @@ typedef struct koc_lineExtractParams {
     uint32_t normalizationMode; /* 1, 2, 4 or 8 (default 4) */
 } koc_lineExtractParams;
 
-/* The row edgelets found on a line (opaque; owned by the result). */
-typedef struct koc_lineEdgeletRecord_ koc_lineEdgeletRecord_;
+/* The row edgelets the edgelet method (useGradientMethod 0) found on the
+ * rectified input region, in that image's pixel frame; owned by the result.
+ * isValid is 1 when they were found and the line image is that region (it
+ * is cleared when the line had to be resampled). */
+typedef struct koc_lineEdgeletRecord_ {
+    uint32_t isValid;
+    kip_rowEdgeletSet edgelets;
+} koc_lineEdgeletRecord_;
 
 typedef struct koc_lineExtractResult {
     int32_t isLineFound;
@@ -54,7 +61,6 @@ KSTD_DECLARE_VECTOR_FAMILY(vector_vector_koc_lineExtractResult, kstd_vector_koc_
 KOC_API int32_t koc_lineEdgeletRecord__new(koc_lineEdgeletRecord_** record) KOC_NOEXCEPT;
 KOC_API int32_t koc_lineEdgeletRecord__delete(koc_lineEdgeletRecord_** record) KOC_NOEXCEPT;
 KOC_API int32_t koc_lineEdgeletRecord__assign(koc_lineEdgeletRecord_* dst, const koc_lineEdgeletRecord_* src) KOC_NOEXCEPT;
-KOC_API int32_t koc_lineEdgeletRecord__getNumEdgelets(const koc_lineEdgeletRecord_* record, int32_t* count) KOC_NOEXCEPT;
 
 /* ---- line extraction ---- */
 

@@ -8,6 +8,7 @@
 #include "koc/koc_results.h"
 #include "koc/koc_segment.h"
 #include "koc/koc_autoparams.h"
+#include "koc/kip_edgelets.h"
 #include "koc/kip_pyramid.h"
 
 KOC_EXTERN_C_BEGIN
@@ -39,7 +40,9 @@ KOC_EXTERN_C_BEGIN
     X(koc_charMetrics)                    \
     X(koc_charSegmentLineResultData_)     \
     X(koc_runParamsEstimate)                \
-    X(kip_imagePyramid_)
+    X(kip_imagePyramid_)                  \
+    X(kip_rowEdgeletParams)               \
+    X(kip_rowEdgeletSet)
 
 /* Typed vectors: X(family, element type). */
 #define KOC_FOR_EACH_VECTOR_FAMILY(X)                                                              \

@@ -2,14 +2,18 @@
 #include "lineextract/edgelet_record.hpp"
 
 #include "services/guard.hpp"
+#include "services/memory.hpp"
 
 extern "C" {
 
 KOC_API int32_t koc_lineEdgeletRecord__delete(koc_lineEdgeletRecord_** record) noexcept
 {
     KOC_ASSERT(record != nullptr);
-    koc::services::destroyObject(*record);
-    *record = nullptr;
+    if (*record != nullptr) {
+        kip_rowEdgeletSet_destruct(&(*record)->edgelets);
+        koc::services::destroyObject(*record);
+        *record = nullptr;
+    }
     return 0;
 }
 
@@ -18,8 +22,16 @@ KOC_API int32_t koc_lineEdgeletRecord__new(koc_lineEdgeletRecord_** record) noex
     KOC_ASSERT(record != nullptr);
     KOC_RETURN_IF_FAILED(koc_lineEdgeletRecord__delete(record));
     int32_t rc = 0;
-    *record = koc::services::newObject<koc_lineEdgeletRecord_>(&rc);
-    return rc;
+    koc_lineEdgeletRecord_* fresh = koc::services::newObject<koc_lineEdgeletRecord_>(&rc);
+    KOC_RETURN_IF_FAILED(rc);
+    fresh->isValid = 0;
+    rc = kip_rowEdgeletSet_construct(&fresh->edgelets);
+    if (rc < 0) {
+        koc::services::destroyObject(fresh);
+        return rc;
+    }
+    *record = fresh;
+    return 0;
 }
 
 KOC_API int32_t koc_lineEdgeletRecord__assign(koc_lineEdgeletRecord_* dst, const koc_lineEdgeletRecord_* src) noexcept
@@ -28,17 +40,11 @@ KOC_API int32_t koc_lineEdgeletRecord__assign(koc_lineEdgeletRecord_* dst, const
     if (dst == src) {
         return 0;
     }
-    return koc::guarded([&]() -> int32_t {
-        dst->edgelets = src->edgelets;
-        dst->isValid = src->isValid;
-        return 0;
-    });
-}
-
-KOC_API int32_t koc_lineEdgeletRecord__getNumEdgelets(const koc_lineEdgeletRecord_* record, int32_t* count) noexcept
-{
-    KOC_ASSERT(record != nullptr && count != nullptr);
-    *count = static_cast<int32_t>(record->edgelets.size());
+    // The flag follows the edgelets: cleared first, so a failed copy never
+    // reads as valid.
+    dst->isValid = 0;
+    KOC_RETURN_IF_FAILED(kip_rowEdgeletSet_assign(&dst->edgelets, &src->edgelets));
+    dst->isValid = src->isValid;
     return 0;
 }
 

@@ -356,6 +356,10 @@ int32_t extract(const Road& road, const kimg_image* image, const kmath_shapeAffi
     result->isLineImageValid = 0;
     result->isNormalizedImageValid = 0;
     KOC_RETURN_IF_FAILED(checkParams(params));
+    // Edgelets are found on 8-bit edge magnitudes of 8-bit images.
+    if (params->useGradientMethod == 0 && road.depth == KIMG_DEPTH_16) {
+        return KOC_E_NEEDS_GRADIENT_METHOD;
+    }
     int32_t depth = 0;
     KOC_RETURN_IF_FAILED(kimg_image_getDepth(image, &depth));
     if (depth == 0) {

@@ -1,4 +1,6 @@
-// locate_line.cpp: the gradient-field line locator.
+// locate_line.cpp: the line locator: the gradient-field method, the
+// dispatch to the edgelet method (edgelet_locate.cpp), and the geometry both
+// share.
 //
 // Rotation is searched in whole degrees over horizontal projections of the
 // gradient field (the text band gives the sharpest profile), shear over
@@ -14,7 +16,9 @@
 
 #include "services/guard.hpp"
 #include "koc/ksys.h"
+#include "lineextract/edgelet_locate.hpp"
 #include "services/numeric.hpp"
+#include "services/rectify.hpp"
 
 namespace koc::lineextract {
 
@@ -171,6 +175,41 @@ int32_t searchShear(const Projector& p, const kimg_image* field, const int32_t* 
     return 0;
 }
 
+int32_t placeLine(const kmath_xformLinear& frame, const kmath_shapeAffineRect* inputRect, const RotationFound& rotation,
+                  uint16_t shear, LineLocation* loc, koc_lineExtractResult* result) noexcept;
+
+// The edgelet method works on the input rectangle rectified at scale 1 (the
+// driver always makes it); its edgelets stay in the result's record.
+int32_t locateByEdgelets(const Projector& p, const kimg_image* image, bool isRectified,
+                         const kmath_shapeAffineRect* inputRect, const koc_lineExtractParams* params, LineLocation* loc,
+                         koc_lineExtractResult* result) noexcept
+{
+    // Edge magnitudes are 8-bit measures of 8-bit images: 16-bit input
+    // needs the gradient method.
+    if (&p != &kProjector8) {
+        return KOC_E_NEEDS_GRADIENT_METHOD;
+    }
+    kimg_image own;
+    KOC_RETURN_IF_FAILED(kimg_image_construct(&own));
+    Always dropOwn([&] { kimg_image_destruct(&own); });
+    const kimg_image* rectified = image;
+    if (!isRectified) {
+        KOC_RETURN_IF_FAILED(services::affineRectifyImageRegion(image, inputRect, &own));
+        rectified = &own;
+    }
+    EdgeletLine line;
+    KOC_RETURN_IF_FAILED(locateEdgeletLine(rectified, params, result->lineEdgeletRecord, &line));
+    if (!line.isFound) {
+        return 0;
+    }
+    RotationFound rotation;
+    rotation.rotation = line.rotation;
+    rotation.segment[0] = line.segment[0];
+    rotation.segment[1] = line.segment[1];
+    rotation.height = line.height;
+    return placeLine(line.frame, inputRect, rotation, line.shear, loc, result);
+}
+
 int32_t locate(const Projector& p, const kimg_image* image, bool isRectified, const kmath_shapeAffineRect* inputRect,
                const koc_lineExtractParams* params, LineLocation* loc, koc_lineExtractResult* result) noexcept
 {
@@ -181,9 +220,12 @@ int32_t locate(const Projector& p, const kimg_image* image, bool isRectified, co
     loc->segment[0] = kmath_vect{0.0, 0.0};
     loc->segment[1] = kmath_vect{0.0, 0.0};
     loc->height = -1.0;
-    // The row-edgelet method is not available yet: it finds no line, so
-    // callers get the input rectangle and no height.
-    if (params->useGradientMethod == 0 || isRectified) {
+    if (params->useGradientMethod == 0) {
+        return locateByEdgelets(p, image, isRectified, inputRect, params, loc, result);
+    }
+    // The gradient method samples the source image along the rectangle
+    // itself; the driver never hands it a rectified region.
+    if (isRectified) {
         return 0;
     }
     KOC_RETURN_IF_FAILED(ksys_attention_check());
@@ -219,6 +261,15 @@ int32_t locate(const Projector& p, const kimg_image* image, bool isRectified, co
     uint16_t shear = 0;
     KOC_RETURN_IF_FAILED(searchShear(p, &field, steps, params, (rotation.rotation + 91) / 182, &shear));
 
+    return placeLine(frame, inputRect, rotation, shear, loc, result);
+}
+
+// Rotation, shear and band found in the method's frame: the full line
+// rectangle along the two angles around the input rectangle, snapped to the
+// input's grid when it is that close, and the tight one cut to the band.
+int32_t placeLine(const kmath_xformLinear& frame, const kmath_shapeAffineRect* inputRect, const RotationFound& rotation,
+                  uint16_t shear, LineLocation* loc, koc_lineExtractResult* result) noexcept
+{
     result->lineAngle = rotation.rotation * 360.0 / 65536.0;
     result->skewAngle = shear * 360.0 / 65536.0;
     KOC_RETURN_IF_FAILED(ksys_attention_check());

@@ -13,7 +13,6 @@
 
 #include "hypotheses/line_data.hpp"
 #include "koc/koc.h"
-#include "lineextract/edgelet_record.hpp"
 #include "support/fakes.hpp"
 
 namespace {
@@ -253,6 +252,42 @@ struct Result {
     }
 };
 
+// A vertical step: one edgelet on each of the 6 rows inside the border.
+void fillStepEdgelets(kip_rowEdgeletSet* set)
+{
+    kimg_image step = test::makeImage8(8, 8, [](int x, int) { return x < 4 ? 20 : 200; });
+    kimg_image mag, dir;
+    kimg_image_construct(&mag);
+    kimg_image_construct(&dir);
+    kip_rowEdgeletParams params;
+    kip_rowEdgeletParams_construct(&params);
+    kip_edgeDetectMagAng8_8(&step, &mag, &dir);
+    kip_edgeDetectRowEdgeletsFromMagAng8(&mag, &dir, &params, set);
+    kimg_image_destruct(&step);
+    kimg_image_destruct(&mag);
+    kimg_image_destruct(&dir);
+}
+
+void checkStepEdgelets(const kip_rowEdgeletSet* set)
+{
+    int32_t n = 0;
+    EXPECT_EQ(0, kip_rowEdgeletSet_getNumEdgelets(set, &n));
+    EXPECT_EQ(6, n);
+    const kip_rowEdgelet* e = nullptr;
+    kstd_pair32 origin{};
+    ASSERT_EQ(0, kip_rowEdgeletSet_getRowSubsetMinimalConst(set, 3, &e, &n, &origin));
+    EXPECT_EQ(1, n);
+    EXPECT_EQ(180, e[0].magnitude);
+    EXPECT_EQ(3, e[0].column);
+    EXPECT_EQ(4, origin.second);
+}
+
+struct RowEdgelets : NoFlag {
+    KOC_LIFECYCLE_OF(kip_rowEdgeletSet)
+    static void fill(T* s) { fillStepEdgelets(s); }
+    static void check(const T* s) { checkStepEdgelets(s); }
+};
+
 struct LineExtract {
     KOC_LIFECYCLE_OF(koc_lineExtractResult)
     static int32_t* flag(T* r) { return &r->isLineFound; }
@@ -264,8 +299,8 @@ struct LineExtract {
         const kstd_rect32 rect{0, 0, 6, 3};
         kimg_imageRle_assignEmpty(&r->lineMask, &rect);
         kimg_imageRle_addRun(&r->lineMask, 1, 2, 3);
-        r->lineEdgeletRecord->edgelets.push_back({1, 2, 3, 4});
-        r->lineEdgeletRecord->edgelets.push_back({5, 6, 7, 8});
+        fillStepEdgelets(&r->lineEdgeletRecord->edgelets);
+        r->lineEdgeletRecord->isValid = 1;
     }
     static void check(const T* r)
     {
@@ -279,11 +314,9 @@ struct LineExtract {
         ASSERT_EQ(3, rect.height);
         ASSERT_EQ(1, rowStart[2] - rowStart[1]);
         EXPECT_EQ(3, runs[rowStart[1]].length);
-        int32_t n = 0;
         ASSERT_NE(nullptr, r->lineEdgeletRecord);
-        EXPECT_EQ(0, koc_lineEdgeletRecord__getNumEdgelets(r->lineEdgeletRecord, &n));
-        EXPECT_EQ(2, n);
-        EXPECT_EQ(7, r->lineEdgeletRecord->edgelets[1].magnitude);
+        EXPECT_EQ(1u, r->lineEdgeletRecord->isValid);
+        checkStepEdgelets(&r->lineEdgeletRecord->edgelets);
     }
 };
 
@@ -376,7 +409,7 @@ protected:
 };
 
 using RecordTypes = ::testing::Types<RunParams, Result, Paragraph, Line, Position, LineExtract, StringStats,
-                                     LineStats, Window, FragmentSet, Tree, Char>;
+                                     LineStats, Window, FragmentSet, Tree, Char, RowEdgelets>;
 TYPED_TEST_SUITE(RecordLifecycle, RecordTypes, TraitsName);
 
 TYPED_TEST(RecordLifecycle, EveryPathReleasesEverything)
@@ -603,7 +636,9 @@ TEST(FailedReset, CopyKeepsNoStaleWorkingData)
         return l.lineData == nullptr || l.lineData->listA.base.size == 0;
     });
     copyAfterFailedReset<LineExtract>([](const koc_lineExtractResult& r) {
-        return r.lineEdgeletRecord == nullptr || r.lineEdgeletRecord->edgelets.empty();
+        int32_t n = -1;
+        return r.lineEdgeletRecord == nullptr ||
+               (kip_rowEdgeletSet_getNumEdgelets(&r.lineEdgeletRecord->edgelets, &n) == 0 && n == 0);
     });
 }
 
