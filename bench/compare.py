@@ -7,9 +7,10 @@ bench/RESULTS.md.
 
 Missing peers are installed with apt-get (as root, or through sudo).
 Each program runs one category at a time:
-  * koc-segment, two rows: "hand-given" runs one process per distinct
+  * koc-segment, three rows: "hand-given" runs one process per distinct
     run-parameter file of the category (--jobs 1, --no-auto, --params,
-    --json);
+    --json); "edgelets" the same with --useGradientMethod 0 (line finding
+    from row edgelets instead of the gradient field);
     "rectangle only, auto" runs one process over all the category's lines
     with nothing but --auto (--jobs 1, --json); both under /usr/bin/time -v
     for the peak memory;
@@ -71,8 +72,9 @@ def rect(x0, y0, x1, y1, space=False):
     return {"po": [x0, y0], "px": [x1, y0], "py": [x0, y1], "isSpace": space}
 
 
-def run_koc(segment, corpus_dir, entries, work, cat, auto=False):
-    """auto: the whole image as the rectangle and nothing else (--auto)."""
+def run_koc(segment, corpus_dir, entries, work, cat, auto=False, edgelets=False):
+    """auto: the whole image as the rectangle and nothing else (--auto);
+    edgelets: the hand-given parameters with the edgelet line finder."""
     groups = {}
     for e in entries:
         if auto:
@@ -83,15 +85,18 @@ def run_koc(segment, corpus_dir, entries, work, cat, auto=False):
         groups.setdefault(key, (os.path.join(corpus_dir, e["params"]), []))[1].append(e)
     images, wall, peak_kb, library = [], 0.0, 0, 0.0
     for k, (params, group) in enumerate(groups.values()):
-        name = "koc-auto" if auto else "koc"
+        name = "koc-auto" if auto else "koc-edgelets" if edgelets else "koc"
         out = os.path.join(work, f"{name}-{cat}-{k}.json")
         tfile = os.path.join(work, f"{name}-{cat}-{k}.time")
         how = ["--auto"] if auto else ["--no-auto", "--params", params]
+        method = ["--useGradientMethod", "0"] if edgelets else []
+        how += method
         cmd = ["/usr/bin/time", "-v", "-o", tfile, segment, "--jobs", "1"] + how + ["--json", out]
         cmd += [os.path.join(corpus_dir, e["png"]) for e in group]
-        record("koc-segment" + (" (auto)" if auto else ""),
+        record("koc-segment" + (" (auto)" if auto else " (edgelets)" if edgelets else ""),
                ["/usr/bin/time", "-v", "-o", "PEAK.txt", os.path.relpath(segment), "--jobs", "1"] +
-               (["--auto"] if auto else ["--no-auto", "--params", "LINE.params.json"]) + ["--json", "OUT.json", "IMAGE.png ..."])
+               (["--auto"] if auto else ["--no-auto", "--params", "LINE.params.json"]) + method +
+               ["--json", "OUT.json", "IMAGE.png ..."])
         ms, proc = timed(cmd)
         if proc.returncode not in (0, 1):
             raise SystemExit(f"koc-segment failed ({proc.returncode}): {proc.stderr[-2000:]}")
@@ -104,7 +109,7 @@ def run_koc(segment, corpus_dir, entries, work, cat, auto=False):
         for obj in data if isinstance(data, list) else [data]:
             images.append(score.from_koc(obj))
             library += obj.get("elapsedMs") or 0.0
-    return {"system": "koc-auto" if auto else "koc", "wallMs": wall, "libraryMs": library, "peakKb": peak_kb, "processes": len(groups),
+    return {"system": name, "wallMs": wall, "libraryMs": library, "peakKb": peak_kb, "processes": len(groups),
             "images": images}
 
 
@@ -271,7 +276,10 @@ def koc_detail(L, title, results, runs, rows):
                  f"| {f3(k['spaceRecall'])} | {ms_(lib)} | {procs} | {peak / 1024:.1f} |")
 
 
-def write_results(path, results, koc_runs, auto_runs, argv, started, corpus_dir, n_lines, cats):
+EDGELET_TOLERANCE = 0.03  # the edgelet row's F1 against the gradient row's, every category
+
+
+def write_results(path, results, koc_runs, auto_runs, edgelet_runs, argv, started, corpus_dir, n_lines, cats):
     systems = ["koc", "tesseract", "ocrad", "gocr"]
     rows = cats + ["overall"]
     L = ["# Measured against the peers", "",
@@ -284,20 +292,24 @@ def write_results(path, results, koc_runs, auto_runs, argv, started, corpus_dir,
          "the text line nearest their centre) "
          "and wall-clock milliseconds per line (whole processes: start-up, image reading, output). "
          "\"koc x faster\" is the peer's time per line divided by koc's (hand-given row). "
-         "Two koc rows: \"hand\" with the run parameters a user would pick per line (`IMAGE.params.json`), "
+         "Three koc rows: \"hand\" with the run parameters a user would pick per line (`IMAGE.params.json`), "
+         "\"edgelets\" the same with `--useGradientMethod 0` (the line found from row edgelets), "
          "\"auto\" with nothing but the search rectangle and `--auto`.", "",
-         "| category | koc hand F1 | ms | koc auto F1 | ms | Tesseract F1 | ms | koc x faster | ocrad F1 | ms "
-         "| koc x faster | gocr F1 | ms | koc x faster |",
-         "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"]
+         "| category | koc hand F1 | ms | koc edgelets F1 | ms | koc auto F1 | ms | Tesseract F1 | ms | koc x faster "
+         "| ocrad F1 | ms | koc x faster | gocr F1 | ms | koc x faster |",
+         "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"]
     for c in rows:
         k = results["koc"][c]
         a = results["koc-auto"][c]
-        cells = [c, f3(k["f1"]), ms_(k["msPerLine"]), f3(a["f1"]), ms_(a["msPerLine"])]
+        g = results["koc-edgelets"][c]
+        cells = [c, f3(k["f1"]), ms_(k["msPerLine"]), f3(g["f1"]), ms_(g["msPerLine"]), f3(a["f1"]), ms_(a["msPerLine"])]
         for s in systems[1:]:
             m = results[s][c]
             cells += [f3(m["f1"]), ms_(m["msPerLine"]), speed_ratio(m["msPerLine"], k["msPerLine"])]
         L.append("| " + " | ".join(cells) + " |")
     koc_detail(L, "## koc in detail, hand-given parameters", results["koc"], koc_runs, rows)
+    koc_detail(L, "## koc in detail, hand-given parameters with edgelet line finding (--useGradientMethod 0)",
+               results["koc-edgelets"], edgelet_runs, rows)
     koc_detail(L, "## koc in detail, rectangle only (--auto)", results["koc-auto"], auto_runs, rows)
     L += ["", "## Peers in detail (precision / recall)", "", "| category | " +
           " | ".join(f"{s} P | {s} R" for s in systems[1:]) + " |", "|---" * 7 + "|"]
@@ -324,6 +336,11 @@ def write_results(path, results, koc_runs, auto_runs, argv, started, corpus_dir,
             ([f"below hand-given {k['f1']:.3f}"] if a["f1"] < k["f1"] else [])
         L.append(f"- F1 {c}, rectangle only (auto): {a['f1']:.3f} (goal >= {AUTO_FLOOR}, at or above the best peer "
                  f"and the hand-given row) -> {'NOT met: ' + '; '.join(why) if why else 'met'}")
+    for c in cats:
+        g, k = results["koc-edgelets"][c], results["koc"][c]
+        ok = g["f1"] >= k["f1"] - EDGELET_TOLERANCE
+        L.append(f"- F1 {c}, edgelet line finding: {g['f1']:.3f} (goal: within {EDGELET_TOLERANCE} of the gradient "
+                 f"method's {k['f1']:.3f}) -> {'met' if ok else 'NOT met'}")
     o = {s: results[s]["overall"]["msPerLine"] for s in systems}
     L.append(f"- Speed vs Tesseract (goal >= 50x): {o['tesseract'] / o['koc']:.1f}x wall clock, "
              f"{o['tesseract'] / lib_overall(koc_runs):.1f}x against koc's library time alone")
@@ -335,7 +352,7 @@ def write_results(path, results, koc_runs, auto_runs, argv, started, corpus_dir,
     L += ["```", "",
           "Each category's lines are run together: koc-segment once per distinct parameter file "
           "(`IMAGE.params.json`, the whole image as the search rectangle) and once more over all lines with "
-          "`--auto` alone, Tesseract once over a "
+          "`--auto` alone and once per parameter file with `--useGradientMethod 0`, Tesseract once over a "
           "list file, ocrad once over the PGM copies, gocr once per line. No polarity, angle or other "
           "hint is given to the peers.", ""]
     # A hand-written findings section at the end survives regeneration.
@@ -375,14 +392,15 @@ def main():
     heights = {k: v["truth"]["height"] for k, v in corpus.items()}
     cats = list(dict.fromkeys(e["category"] for e in manifest))
     os.makedirs(args.work, exist_ok=True)
-    files = {s: [] for s in ("koc", "koc-auto", "tesseract", "ocrad", "gocr")}
-    koc_runs, auto_runs = {}, {}
+    files = {s: [] for s in ("koc", "koc-edgelets", "koc-auto", "tesseract", "ocrad", "gocr")}
+    koc_runs, auto_runs, edgelet_runs = {}, {}, {}
     pgms = {} if args.skip_peers else to_pgm(args.corpus, manifest, args.work)
     for cat in cats:
         entries = [e for e in manifest if e["category"] == cat]
         print(f"{cat}: {len(entries)} lines", flush=True)
         runs = {"koc": run_koc(segment, args.corpus, entries, args.work, cat)}
         koc_runs[cat] = runs["koc"]
+        runs["koc-edgelets"] = edgelet_runs[cat] = run_koc(segment, args.corpus, entries, args.work, cat, edgelets=True)
         runs["koc-auto"] = auto_runs[cat] = run_koc(segment, args.corpus, entries, args.work, cat, auto=True)
         if not args.skip_peers:
             block = any(corpus[e["id"]]["truth"].get("lines", 1) > 1 for e in entries)
@@ -402,7 +420,7 @@ def main():
     with open(os.path.join(args.work, "scores.json"), "w") as f:
         json.dump(results, f, indent=1)
     if not args.skip_peers:
-        write_results(args.out, results, koc_runs, auto_runs, ["bench/compare.py"] + sys.argv[1:], started, args.corpus,
+        write_results(args.out, results, koc_runs, auto_runs, edgelet_runs, ["bench/compare.py"] + sys.argv[1:], started, args.corpus,
                       len(manifest), cats)
         print("wrote", args.out)
     return 0
