@@ -154,24 +154,6 @@ TEST(EdgeletProjection, MatchesAReferenceAndKeepsAllTheMass)
     kip_rowEdgeletSet_destruct(&set);
 }
 
-TEST(EdgeletSearch, ZeroRangesSearchNothing)
-{
-    kip_rowEdgeletSet set;
-    ASSERT_EQ(0, kip_rowEdgeletSet_construct(&set));
-    koc_lineExtractParams params;
-    koc_lineExtractParams_construct(&params);
-    params.maxLineAngle = 0.4;
-    params.maxSkewAngle = 0.4;
-    test::TrippingAttention trip(0);  // any projection would poll first
-    uint16_t rotation = 1, shear = 1;
-    EXPECT_EQ(0, searchRotationEdgelets(&set, &params, 0, &rotation));
-    EXPECT_EQ(0, rotation);
-    EXPECT_EQ(0, searchShearEdgelets(&set, &params, 700, &shear));
-    EXPECT_EQ(700, shear);
-    EXPECT_EQ(0, trip.polls());
-    kip_rowEdgeletSet_destruct(&set);
-}
-
 struct Pose {
     double angle;
     double shear;
@@ -249,31 +231,6 @@ TEST(EdgeletExtractionRecord, BlankRegionFindsNoLineAndSixteenBitIsRefused)
     Owned image16(line.render(KIMG_DEPTH_16, 256));
     EXPECT_EQ(KOC_E_NEEDS_GRADIENT_METHOD, koc_extractLine16(&image16.img, &rect, &e.params, &e.result));
     EXPECT_EQ(0, e.result.isLineFound);
-}
-
-// A trip anywhere in the edgelet road ends the call with its code.
-TEST(EdgeletExtractionRecord, AttentionTripsEndTheCall)
-{
-    test::TextLine line;
-    Owned image(line.render());
-    const kmath_shapeAffineRect rect = test::boxRect(8, 8, 280, 64);
-    long polls = 0;
-    {
-        Extraction e;
-        e.params.maxLineAngle = 3;
-        e.params.maxSkewAngle = 3;
-        test::TrippingAttention never(1 << 30);
-        ASSERT_EQ(0, koc_extractLine(&image.img, &rect, &e.params, &e.result));
-        polls = never.polls();
-    }
-    for (long at = 0; at < polls; at += 3) {
-        Extraction e;
-        e.params.maxLineAngle = 3;
-        e.params.maxSkewAngle = 3;
-        test::TrippingAttention trip(at, KOC_E_CANCELLED);
-        EXPECT_EQ(KOC_E_CANCELLED, koc_extractLine(&image.img, &rect, &e.params, &e.result)) << at;
-        EXPECT_EQ(0, e.result.isLineFound);
-    }
 }
 
 }  // namespace

@@ -157,6 +157,29 @@ TEST_F(ToolTest, RotatedLineRoundTripsItsCoordinates)
     expectMarksAtGlyphs(line, found);
 }
 
+// The edgelet method end to end: the same turned line, found with
+// --useGradientMethod 0 over the whole image, puts every mark on its glyph.
+TEST_F(ToolTest, EdgeletLineFindingFindsTheTurnedLine)
+{
+    test::TextLine line = straightLine();
+    line.width = 320;
+    line.height = 120;
+    line.originX = 40;
+    line.originY = 35;
+    line.angleDeg = 4.0;
+    const fs::path image = writeLine(dir, line, "rotated.png");
+    const Outcome o = run(kRoad + "--no-auto --useGradientMethod 0 --maxLineAngle 10 --maxSkewAngle 10 --json - " +
+                          quoted(image));
+    ASSERT_EQ(0, o.status) << o.err;
+    const nlohmann::json doc = o.json();
+    const nlohmann::json& found = doc["paragraphs"][0]["lines"][0];
+    ASSERT_TRUE(found["found"].get<bool>());
+    EXPECT_NEAR(4.0, found["lineAngle"].get<double>(), 1.0);
+    EXPECT_NEAR(4.0, found["skewAngle"].get<double>(), 2.0);
+    EXPECT_NEAR(line.glyphHeight, found["lineHeight"].get<double>(), 3.0);
+    expectMarksAtGlyphs(line, found);
+}
+
 // ---- input formats ---------------------------------------------------------
 
 struct Format {
