@@ -21,6 +21,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/param_docs.hpp"
 #include "image_io.hpp"
 #include "output.hpp"
 #include "params_json.hpp"
@@ -87,7 +88,10 @@ std::string defaultText(const koc_charSegmentRunParams& defaults, const ParamFie
     // forty flags was most of the start-up.
     const nlohmann::ordered_json value = fieldJson(defaults, field);
     const char* type = field.kind == FieldKind::Double ? "number" : field.kind == FieldKind::Signed32 ? "int32" : "uint32";
-    return std::string(type) + ", default " + value.dump() + (field.group ? std::string(", in ") + field.group : "");
+    const std::string typeAndDefault =
+        std::string(type) + ", default " + value.dump() + (field.group ? std::string(", in ") + field.group : "");
+    const koctools::ParamDoc* doc = koctools::findParamDoc(field.name);
+    return doc == nullptr ? typeAndDefault : koctools::paramHelpLine(*doc) + " (" + typeAndDefault + ")";
 }
 
 // The overlay file of image k of n: the name itself for one image,
