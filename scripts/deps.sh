@@ -3,7 +3,7 @@
 # they are missing. Uses sudo when not run as root.
 set -eu
 packages="g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libpng-dev nlohmann-json3-dev libcli11-dev libfreetype-dev fonts-dejavu-core python3
+          libpng-dev libjpeg62-turbo-dev libtiff-dev nlohmann-json3-dev libcli11-dev libfreetype-dev fonts-dejavu-core python3
           clang libclang-rt-14-dev"
 missing=""
 for p in $packages; do

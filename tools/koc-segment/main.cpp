@@ -113,8 +113,8 @@ int main(int argc, char** argv)
     koc_charSegmentRunParams_construct(&defaults);
 
     CLI::App app{"Finds the text line in each search rectangle of an image and cuts it into character positions.\n"
-                 "Images are PNG (grey or colour, 8 or 16 bits) or PGM (8 or 16 bits); with none, the embedded\n"
-                 "sample is used. Overlay colours: search rectangle blue, found line rectangle yellow, cells green,\n"
+                 "Images are PNG (grey or colour, 8 or 16 bits), PGM (8 or 16 bits), JPEG (grey or colour) or\n"
+                 "TIFF (8 or 16 bits, grey or colour); with none, the embedded sample is used. Overlay colours: search rectangle blue, found line rectangle yellow, cells green,\n"
                  "marks red, spaces magenta with a cross; with --numLines above 1, each line's marks and band\n"
                  "in its own colour (red, orange, cyan, violet, repeating).\n"
                  "Exit status: 0 success, 1 an image failed, 2 bad usage or run parameters.",
@@ -130,7 +130,7 @@ int main(int argc, char** argv)
     int32_t overlayScale = 0;
     int32_t jobs = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
 
-    app.add_option("images", imagePaths, "PNG or PGM files (none: the embedded sample)");
+    app.add_option("images", imagePaths, "PNG, PGM, JPEG or TIFF files (none: the embedded sample)");
     CLI::Option* rectOpt = app.add_option("--rect", rectArgs,
                                           "search rectangle cx,cy,width,height[,angleDeg[,skewDeg]], one paragraph "
                                           "each (repeatable)")
