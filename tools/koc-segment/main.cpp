@@ -25,6 +25,7 @@
 #include "image_io.hpp"
 #include "output.hpp"
 #include "params_json.hpp"
+#include "report.hpp"
 #include "run.hpp"
 #include "sample.hpp"
 
@@ -123,7 +124,7 @@ int main(int argc, char** argv)
 
     std::vector<std::string> imagePaths;
     std::vector<std::string> rectArgs, cornerArgs;
-    std::string maskPath, paramsPath, jsonPath, overlayPath, dumpDir, saveSamplePath;
+    std::string maskPath, paramsPath, jsonPath, overlayPath, dumpDir, saveSamplePath, reportPath;
     bool printParams = false;
     bool autoParams = false;
     bool noAuto = false;
@@ -158,6 +159,9 @@ int main(int argc, char** argv)
         ->check(CLI::Range(1, 16));
     app.add_option("--dump-lines", dumpDir, "write each line's rectified, normalised and binarised images into DIR")
         ->type_name("DIR");
+    app.add_option("--report", reportPath,
+                   "write one self-contained HTML page for all images: overlays, line images, positions, parameters")
+        ->type_name("FILE.html");
     app.add_option("--jobs", jobs, "images processed in parallel (default: number of cores)")->check(CLI::Range(1, 1024));
     app.add_option("--save-sample", saveSamplePath, "write the embedded sample as a PNG and exit")->type_name("FILE.png");
 
@@ -287,6 +291,8 @@ int main(int argc, char** argv)
     }
 
     std::vector<ImageReport> reports(count);
+    std::vector<std::string> sections(count); // --report: each image's part of the page
+    request.keepLineImages = !reportPath.empty();
     std::atomic<size_t> next{0};
     auto worker = [&] {
         for (size_t k = next++; k < count; k = next++) {
@@ -309,6 +315,9 @@ int main(int argc, char** argv)
                 mine.dumpDir = dumpDir;
                 mine.dumpStem = stems[k];
                 runImage(mine, useSample ? sample : image, report);
+                if (!reportPath.empty()) {
+                    sections[k] = reportSection(report, useSample ? &sample : &image, overlayScale, k);
+                }
             } catch (const std::bad_alloc&) {
                 report.failures.push_back(Failure{0, "OUT_OF_MEMORY", "out of memory", "", -1});
             } catch (const std::exception& e) {
@@ -363,6 +372,19 @@ int main(int argc, char** argv)
     if (!jsonToStdout) {
         for (const ImageReport& report : reports) {
             printTable(std::cout, report);
+        }
+    }
+    if (!reportPath.empty()) {
+        for (size_t k = 0; k < count; ++k) {
+            if (sections[k].empty()) { // not read: the section lists why
+                sections[k] = reportSection(reports[k], nullptr, overlayScale, k);
+            }
+        }
+        std::ofstream out(reportPath, std::ios::binary);
+        out << reportPage(sections, reports, request.params, request.autoParams);
+        if (!out) {
+            std::cerr << "koc-segment: " << reportPath << ": cannot write\n";
+            status = kExitFailed;
         }
     }
     if (!jsonPath.empty()) {
