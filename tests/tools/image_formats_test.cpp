@@ -187,8 +187,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"tiffTiled", "tiled.tif", 0, {8, 1, false, true, COMPRESSION_NONE}}),
     [](const auto& param) { return std::string(param.param.name); });
 
-// Every bad file fails alone with its reason and exit status 1; the good one
-// beside them still completes.
+// Every bad file fails alone with its reason and exit status 1; the good
+// ones beside them still complete.
 TEST_F(ToolTest, BrokenJpegAndTiffFilesAreRefusedWithTheirReason)
 {
     const test::TextLine l = line();
@@ -201,6 +201,8 @@ TEST_F(ToolTest, BrokenJpegAndTiffFilesAreRefusedWithTheirReason)
     auto write = [&](const std::string& name, const std::string& bytes) {
         std::ofstream(path(name), std::ios::binary) << bytes;
     };
+    // Stray bytes before the end marker: libjpeg warns, the pixels are whole.
+    write("stray.jpg", jpeg.substr(0, jpeg.size() - 2) + std::string("\0\0\xff\xd9", 4));
     write("cut.jpg", jpeg.substr(0, jpeg.size() / 2));
     write("header-only.jpg", jpeg.substr(0, 40));
     // The frame header's precision byte (after FFC0 and its length) set to 0.
@@ -232,15 +234,16 @@ TEST_F(ToolTest, BrokenJpegAndTiffFilesAreRefusedWithTheirReason)
         {"header-only.tif", "bad TIFF"},
         {"lost-directory.tif", "bad TIFF"},
     };
-    std::string args = kRoad + "--json - '" + path("good.jpg").string() + "'";
+    std::string args = kRoad + "--json - '" + path("good.jpg").string() + "' '" + path("stray.jpg").string() + "'";
     for (const auto& [name, reason] : bad) args += " '" + path(name).string() + "'";
     const Outcome o = run(args);
     EXPECT_EQ(1, o.status);
     const nlohmann::json doc = o.json();
-    ASSERT_EQ(bad.size() + 1, doc.size());
+    ASSERT_EQ(bad.size() + 2, doc.size());
     EXPECT_FALSE(doc[0].contains("error")) << doc[0];
+    EXPECT_FALSE(doc[1].contains("error")) << doc[1];
     for (size_t i = 0; i < bad.size(); ++i) {
-        const nlohmann::json& r = doc[i + 1];
+        const nlohmann::json& r = doc[i + 2];
         ASSERT_TRUE(r.contains("error")) << bad[i].first;
         EXPECT_EQ("BAD_IMAGE_FILE", r["error"]["name"]) << bad[i].first;
         EXPECT_NE(std::string::npos, r["error"]["message"].get<std::string>().find(bad[i].second))

@@ -1,9 +1,10 @@
 // image_io_jpeg.cpp: JPEG through libjpeg. libjpeg reports a fatal error
 // by calling error_exit, which by default ends the process; ours jumps back
 // instead, so the functions it can jump out of hold only trivially
-// destructible locals. Its corrupt-data warnings (a truncated file among
-// them, which it would otherwise finish in flat grey) are treated as errors
-// too: a half-decoded picture would give a silently wrong answer.
+// destructible locals. Its warnings about damaged or missing pixel data (a
+// truncated file among them, which it would otherwise finish in flat grey)
+// are treated as errors too: a half-decoded picture would give a silently
+// wrong answer.
 #include "image_decoders.hpp"
 
 #include <cstddef>
@@ -11,6 +12,8 @@
 #include <csetjmp>
 
 #include <jpeglib.h>
+// after jpeglib.h, which it needs
+#include <jerror.h>
 
 namespace kocseg {
 
@@ -29,10 +32,22 @@ extern "C" void jpegOnError(j_common_ptr info)
     std::longjmp(errors->jump, 1);
 }
 
-// Level -1 is a corrupt-data warning; higher levels are trace messages.
+// Level -1 is a warning; higher levels are trace messages. Warnings about
+// the pixel data (missing or damaged) end the decoding; those about
+// stray bytes between segments or unknown header values, which many
+// cameras' files carry without harm, do not.
 extern "C" void jpegOnMessage(j_common_ptr info, int level)
 {
-    if (level < 0) {
+    if (level >= 0) {
+        return;
+    }
+    switch (info->err->msg_code) {
+    case JWRN_EXTRANEOUS_DATA:
+    case JWRN_JFIF_MAJOR:
+    case JWRN_ADOBE_XFORM:
+    case JWRN_BOGUS_ICC:
+        return;
+    default:
         jpegOnError(info);
     }
 }
