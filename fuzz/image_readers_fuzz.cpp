@@ -1,5 +1,5 @@
-// image_readers_fuzz.cpp: koc-segment's image readers (PNG, PGM, and
-// whatever decodeImage dispatches to by the first bytes).
+// image_readers_fuzz.cpp: koc-segment's image readers (PNG, PGM, JPEG,
+// TIFF: whatever decodeImage dispatches to by the first bytes).
 #include <vector>
 
 #include "koc-segment/image_io.hpp"

@@ -1,10 +1,11 @@
 #!/bin/sh
 # Installs the Debian packages the build, the tests and the tools need, when
-# they are missing. Uses sudo when not run as root.
+# they are missing (chromium: the test that renders koc-segment's HTML
+# report). Uses sudo when not run as root.
 set -eu
 packages="g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libpng-dev nlohmann-json3-dev libcli11-dev libfreetype-dev fonts-dejavu-core python3
-          clang libclang-rt-14-dev"
+          libpng-dev libjpeg62-turbo-dev libtiff-dev nlohmann-json3-dev libcli11-dev libfreetype-dev fonts-dejavu-core python3
+          clang libclang-rt-14-dev chromium"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -7,6 +7,8 @@
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/deps.sh
+# Installed above: the HTML-report test must render, not skip.
+export KOC_REQUIRE_CHROMIUM=1
 for preset in release sanitize fuzz; do
   cmake --preset "$preset"
   cmake --build --preset "$preset"

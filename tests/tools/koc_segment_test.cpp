@@ -241,7 +241,7 @@ TEST_F(ToolTest, BadFilesFailAloneWithTheirReason)
     std::ofstream(path("huge.png"), std::ios::binary) << header;
     std::ofstream(path("huge.pgm"), std::ios::binary) << "P5 2147483647 2147483647 255\n";
     const std::vector<std::pair<std::string, std::string>> bad = {
-        {"truncated.png", "truncated"}, {"empty.png", "empty file"},    {"text.png", "not a PNG or PGM"},
+        {"truncated.png", "truncated"}, {"empty.png", "empty file"},    {"text.png", "not a PNG, PGM, JPEG or TIFF"},
         {"zero.pgm", "zero-size"},      {"short.pgm", "truncated"},     {"maxval.pgm", "maxval 70000"},
         {"missing.png", "cannot open"}, {"huge.png", "exceeds user limit"},   {"huge.pgm", "too large"}};
     std::string args = kRoad + "--json - " + quoted(good);

@@ -1,7 +1,9 @@
-// image_io.cpp: PNG through libpng (its errors come back by longjmp, so the
-// functions that call into it hold only trivially destructible locals), and
-// a small hand-written PGM reader.
+// image_io.cpp: the format dispatch by first bytes, PNG through libpng (its
+// errors come back by longjmp, so the functions that call into it hold only
+// trivially destructible locals), and a small hand-written PGM reader.
 #include "image_io.hpp"
+
+#include "image_decoders.hpp"
 
 #include <png.h>
 
@@ -364,7 +366,13 @@ bool decodeImage(const std::vector<uint8_t>& bytes, GreyImage& out, std::string&
     if (bytes.size() >= 2 && bytes[0] == 'P' && (bytes[1] == '5' || bytes[1] == '2')) {
         return PgmParser(bytes).parse(out, error);
     }
-    error = "not a PNG or PGM file";
+    if (looksLikeJpeg(bytes)) {
+        return decodeJpeg(bytes, out, error);
+    }
+    if (looksLikeTiff(bytes)) {
+        return decodeTiff(bytes, out, error);
+    }
+    error = "not a PNG, PGM, JPEG or TIFF file";
     return false;
 }
 

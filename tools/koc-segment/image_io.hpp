@@ -43,12 +43,15 @@ constexpr int64_t kMaxPixels = int64_t{1} << 28;
 // Either side of an image the tool reads, in pixels.
 constexpr uint32_t kMaxSide = 1u << 16;
 
-// Reads a PNG (grey, grey+alpha, palette or colour, any bit depth) or a PGM
-// (binary P5 or plain P2, maxval up to 65535) file; the format is told by
-// the file's first bytes, not its name. Colour becomes grey by the luma
+// Reads a PNG (grey, grey+alpha, palette or colour, any bit depth), a PGM
+// (binary P5 or plain P2, maxval up to 65535), a JPEG (grey or colour; 8
+// bits) or a TIFF (first page; 8- or 16-bit grey or colour kept as read,
+// any other layout libtiff knows as 8-bit) file; the format is told by the
+// file's first bytes, not its name. Colour becomes grey by the luma
 // weights 0.299 R + 0.587 G + 0.114 B; alpha is dropped; grey depths below
-// 8 bits are widened to 8. A PNG or PGM of 16-bit samples (PGM: maxval above
-// 255) gives a 16-bit image, anything else an 8-bit one. Values are kept as
+// 8 bits are widened to 8. A PNG, PGM or TIFF of 16-bit samples (PGM: maxval
+// above 255) gives a 16-bit image, anything else an 8-bit one. TIFF grey
+// stored white-is-zero is turned around. Otherwise values are kept as
 // stored (no gamma, no rescaling to maxval). On failure returns false with
 // the reason in error.
 bool readImageFile(const std::string& path, GreyImage& out, std::string& error);

@@ -21,9 +21,11 @@
 #include <system_error>
 #include <thread>
 
+#include "common/param_docs.hpp"
 #include "image_io.hpp"
 #include "output.hpp"
 #include "params_json.hpp"
+#include "report.hpp"
 #include "run.hpp"
 #include "sample.hpp"
 
@@ -87,7 +89,10 @@ std::string defaultText(const koc_charSegmentRunParams& defaults, const ParamFie
     // forty flags was most of the start-up.
     const nlohmann::ordered_json value = fieldJson(defaults, field);
     const char* type = field.kind == FieldKind::Double ? "number" : field.kind == FieldKind::Signed32 ? "int32" : "uint32";
-    return std::string(type) + ", default " + value.dump() + (field.group ? std::string(", in ") + field.group : "");
+    const std::string typeAndDefault =
+        std::string(type) + ", default " + value.dump() + (field.group ? std::string(", in ") + field.group : "");
+    const koctools::ParamDoc* doc = koctools::findParamDoc(field.name);
+    return doc == nullptr ? typeAndDefault : koctools::paramHelpLine(*doc) + " (" + typeAndDefault + ")";
 }
 
 // The overlay file of image k of n: the name itself for one image,
@@ -109,8 +114,8 @@ int main(int argc, char** argv)
     koc_charSegmentRunParams_construct(&defaults);
 
     CLI::App app{"Finds the text line in each search rectangle of an image and cuts it into character positions.\n"
-                 "Images are PNG (grey or colour, 8 or 16 bits) or PGM (8 or 16 bits); with none, the embedded\n"
-                 "sample is used. Overlay colours: search rectangle blue, found line rectangle yellow, cells green,\n"
+                 "Images are PNG (grey or colour, 8 or 16 bits), PGM (8 or 16 bits), JPEG (grey or colour) or\n"
+                 "TIFF (8 or 16 bits, grey or colour); with none, the embedded sample is used. Overlay colours: search rectangle blue, found line rectangle yellow, cells green,\n"
                  "marks red, spaces magenta with a cross; with --numLines above 1, each line's marks and band\n"
                  "in its own colour (red, orange, cyan, violet, repeating).\n"
                  "Exit status: 0 success, 1 an image failed, 2 bad usage or run parameters.",
@@ -119,14 +124,14 @@ int main(int argc, char** argv)
 
     std::vector<std::string> imagePaths;
     std::vector<std::string> rectArgs, cornerArgs;
-    std::string maskPath, paramsPath, jsonPath, overlayPath, dumpDir, saveSamplePath;
+    std::string maskPath, paramsPath, jsonPath, overlayPath, dumpDir, saveSamplePath, reportPath;
     bool printParams = false;
     bool autoParams = false;
     bool noAuto = false;
     int32_t overlayScale = 0;
     int32_t jobs = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
 
-    app.add_option("images", imagePaths, "PNG or PGM files (none: the embedded sample)");
+    app.add_option("images", imagePaths, "PNG, PGM, JPEG or TIFF files (none: the embedded sample)");
     CLI::Option* rectOpt = app.add_option("--rect", rectArgs,
                                           "search rectangle cx,cy,width,height[,angleDeg[,skewDeg]], one paragraph "
                                           "each (repeatable)")
@@ -154,6 +159,9 @@ int main(int argc, char** argv)
         ->check(CLI::Range(1, 16));
     app.add_option("--dump-lines", dumpDir, "write each line's rectified, normalised and binarised images into DIR")
         ->type_name("DIR");
+    app.add_option("--report", reportPath,
+                   "write one self-contained HTML page for all images: overlays, line images, positions, parameters")
+        ->type_name("FILE.html");
     app.add_option("--jobs", jobs, "images processed in parallel (default: number of cores)")->check(CLI::Range(1, 1024));
     app.add_option("--save-sample", saveSamplePath, "write the embedded sample as a PNG and exit")->type_name("FILE.png");
 
@@ -283,6 +291,8 @@ int main(int argc, char** argv)
     }
 
     std::vector<ImageReport> reports(count);
+    std::vector<std::string> sections(count); // --report: each image's part of the page
+    request.keepLineImages = !reportPath.empty();
     std::atomic<size_t> next{0};
     auto worker = [&] {
         for (size_t k = next++; k < count; k = next++) {
@@ -305,6 +315,9 @@ int main(int argc, char** argv)
                 mine.dumpDir = dumpDir;
                 mine.dumpStem = stems[k];
                 runImage(mine, useSample ? sample : image, report);
+                if (!reportPath.empty()) {
+                    sections[k] = reportSection(report, useSample ? &sample : &image, overlayScale, k);
+                }
             } catch (const std::bad_alloc&) {
                 report.failures.push_back(Failure{0, "OUT_OF_MEMORY", "out of memory", "", -1});
             } catch (const std::exception& e) {
@@ -359,6 +372,19 @@ int main(int argc, char** argv)
     if (!jsonToStdout) {
         for (const ImageReport& report : reports) {
             printTable(std::cout, report);
+        }
+    }
+    if (!reportPath.empty()) {
+        for (size_t k = 0; k < count; ++k) {
+            if (sections[k].empty()) { // not read: the section lists why
+                sections[k] = reportSection(reports[k], nullptr, overlayScale, k);
+            }
+        }
+        std::ofstream out(reportPath, std::ios::binary);
+        out << reportPage(sections, reports, request.params, request.autoParams);
+        if (!out) {
+            std::cerr << "koc-segment: " << reportPath << ": cannot write\n";
+            status = kExitFailed;
         }
     }
     if (!jsonPath.empty()) {

@@ -77,15 +77,17 @@ double signedDegrees(double degrees)
     return out;
 }
 
-// Writes an 8-bit view of a line image (16-bit values shifted down,
-// binary images spread to 0 and 255).
-bool writeLineImage(const kimg_imageConst& image, bool binary, const std::string& path, std::string& error)
+// The 8-bit view of a line image (16-bit values shifted down, binary
+// images spread to 0 and 255); empty for an unbound or empty image.
+LineImage lineImage8(const kimg_imageConst& image, bool binary)
 {
+    LineImage out;
     kimg_windowConst w;
     if (kimg_windowConst_init(&w, &image) < 0 || w.width <= 0 || w.height <= 0) {
-        return true; // nothing to write
+        return out;
     }
-    std::vector<uint8_t> pixels(static_cast<size_t>(w.width) * static_cast<size_t>(w.height));
+    std::vector<uint8_t>& pixels = out.pixels;
+    pixels.resize(static_cast<size_t>(w.width) * static_cast<size_t>(w.height));
     for (int32_t y = 0; y < w.height; ++y) {
         for (int32_t x = 0; x < w.width; ++x) {
             const intptr_t at = y * w.pitch + x;
@@ -97,29 +99,41 @@ bool writeLineImage(const kimg_imageConst& image, bool binary, const std::string
             pixels[static_cast<size_t>(y) * static_cast<size_t>(w.width) + static_cast<size_t>(x)] = static_cast<uint8_t>(v);
         }
     }
-    return writePngGrey8(path, w.width, w.height, pixels, error);
+    out.width = w.width;
+    out.height = w.height;
+    return out;
 }
 
-bool dumpLineImages(koc_charSegmentLineResult& line, const std::string& base, std::string& error)
+bool writeLineImage(const LineImage& image, const std::string& path, std::string& error)
+{
+    return image.pixels.empty() || writePngGrey8(path, image.width, image.height, image.pixels, error);
+}
+
+// The line's rectified, normalised and binarised images (empty where the
+// line has none).
+void lineImages(koc_charSegmentLineResult& line, LineReport& out)
 {
     ImageHandle view;
-    if (koc_charSegmentLineResult_getRectifiedLineImage(&line, &view.value) >= 0 &&
-        !writeLineImage(view.value, false, base + "-rectified.png", error)) {
-        return false;
+    if (koc_charSegmentLineResult_getRectifiedLineImage(&line, &view.value) >= 0) {
+        out.rectified = lineImage8(view.value, false);
     }
     int32_t has = 0;
     if (koc_charSegmentLineResult_getHasNormalizedRectifiedLineImage(&line, &has) >= 0 && has != 0 &&
-        koc_charSegmentLineResult_getNormalizedRectifiedLineImage(&line, &view.value) >= 0 &&
-        !writeLineImage(view.value, false, base + "-normalized.png", error)) {
-        return false;
+        koc_charSegmentLineResult_getNormalizedRectifiedLineImage(&line, &view.value) >= 0) {
+        out.normalized = lineImage8(view.value, false);
     }
     has = 0;
     if (koc_charSegmentLineResult_getHasBinarizedRectifiedLineImage(&line, &has) >= 0 && has != 0 &&
-        koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&line, &view.value) >= 0 &&
-        !writeLineImage(view.value, true, base + "-binarized.png", error)) {
-        return false;
+        koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&line, &view.value) >= 0) {
+        out.binarized = lineImage8(view.value, true);
     }
-    return true;
+}
+
+bool dumpLineImages(const LineReport& line, const std::string& base, std::string& error)
+{
+    return writeLineImage(line.rectified, base + "-rectified.png", error) &&
+           writeLineImage(line.normalized, base + "-normalized.png", error) &&
+           writeLineImage(line.binarized, base + "-binarized.png", error);
 }
 
 LineReport lineReport(const koc_charSegmentLineResult& line, double lineHeight)
@@ -215,11 +229,19 @@ int32_t runParagraph(const RunRequest& request, const kimg_image* image8, const 
     }
     for (int32_t j = 0; j < count; ++j) {
         out.lines.push_back(lineReport(lines[j], extraction.value.lineHeight));
-        if (!dumpBase.empty() && lines[j].isFound != 0 && dumpError.empty()) {
+        LineReport& line = out.lines.back();
+        const bool dump = !dumpBase.empty() && lines[j].isFound != 0 && dumpError.empty();
+        if ((dump || request.keepLineImages) && lines[j].isFound != 0) {
+            lineImages(lines[j], line);
+        }
+        if (dump) {
             std::string error;
-            if (!dumpLineImages(lines[j], dumpBase + "-l" + std::to_string(j), error)) {
+            if (!dumpLineImages(line, dumpBase + "-l" + std::to_string(j), error)) {
                 dumpError = error;
             }
+        }
+        if (!request.keepLineImages) {
+            line.rectified = line.normalized = line.binarized = LineImage{};
         }
     }
     return 0;

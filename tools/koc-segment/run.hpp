@@ -35,6 +35,14 @@ struct PositionReport {
     kmath_shapeAffineRectPoints cell{};
 };
 
+// An 8-bit view of one of a line's images (16-bit values shifted down,
+// binary images spread to 0 and 255); empty when the line has none.
+struct LineImage {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint8_t> pixels;
+};
+
 struct LineReport {
     bool found = false;
     double lineAngle = 0.0; // signed degrees in (-180, 180]
@@ -46,6 +54,8 @@ struct LineReport {
     std::vector<PositionReport> positions;
     kmath_shapeAffineRectPoints band{}; // the line's band (all zero: none)
     nlohmann::ordered_json stats = nlohmann::ordered_json::object();
+    // Kept only when the run asks for them (RunRequest::keepLineImages).
+    LineImage rectified, normalized, binarized;
 };
 
 struct ParagraphReport {
@@ -86,6 +96,7 @@ struct RunRequest {
     bool autoParams = false;                 // measure each paragraph's run parameters
     uint64_t pinned = 0;                     // fields the user set: the estimator keeps them
     bool estimateOnly = false;               // stop after measuring (--print-params --auto)
+    bool keepLineImages = false;             // fill LineReport's images (--report)
 };
 
 // Segments one image (already read) into report; report.failures lists each
