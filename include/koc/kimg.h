@@ -67,6 +67,17 @@ KOC_API int32_t kimg_image_assign(kimg_image* dst, const kimg_image* src) KOC_NO
  * any failure the handle is unchanged. */
 KOC_API int32_t kimg_image_assignNew(kimg_image* image, int32_t depth, int32_t width, int32_t height) KOC_NOEXCEPT;
 KOC_API int32_t kimg_image_assignNewRect(kimg_image* image, int32_t depth, const kstd_rect32* rect) KOC_NOEXCEPT;
+/* Binds the handle, without copying, to the caller's pixels: width x height
+ * pixels of the given depth, row y starting at (uint8_t*)pixels + y * pitch
+ * * depth (pitch in pixels, >= width), window (0, 0, width, height),
+ * transforms kept. The pixels stay the caller's: they must outlive every
+ * handle sharing them (copies made with assign included), later writes to
+ * them are seen through the handle, and the library writes them only where
+ * a call is documented to write its image. KOC_E_BAD_ARGUMENT for a depth
+ * other than 1, 2, 4, a negative size, pitch < width, or a null or
+ * misaligned pointer of a non-empty image; the handle is unchanged then. */
+KOC_API int32_t kimg_image_assignExternal(kimg_image* image, int32_t depth, void* pixels, int32_t width,
+                                          int32_t height, intptr_t pitch) KOC_NOEXCEPT;
 /* Releases the pixels; window becomes null, transforms kept. */
 KOC_API int32_t kimg_image_assignUnbound(kimg_image* image) KOC_NOEXCEPT;
 KOC_API int32_t kimg_image_setUnbound(kimg_image* image) KOC_NOEXCEPT;

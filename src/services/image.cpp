@@ -55,6 +55,38 @@ int32_t createStore(int32_t depth, const kstd_rect32& rect, kimg_pixelStore_** s
     return 0;
 }
 
+int32_t createExternalStore(int32_t depth, void* pixels, int32_t width, int32_t height, intptr_t pitch,
+                            kimg_pixelStore_** store) noexcept
+{
+    *store = nullptr;
+    if (depth != KIMG_DEPTH_8 && depth != KIMG_DEPTH_16 && depth != KIMG_DEPTH_32) {
+        return KOC_E_BAD_ARGUMENT;
+    }
+    // Rows are read at pixels + y * pitch * depth up to the last row's end,
+    // so that span must be addressable; pixels of a deeper image must sit on
+    // their own alignment, as the kernels read them as whole words.
+    if (width < 0 || height < 0 || pitch < width ||
+        (width > 0 && height > 0 &&
+         (pixels == nullptr || reinterpret_cast<uintptr_t>(pixels) % static_cast<uintptr_t>(depth) != 0 ||
+          pitch > std::numeric_limits<intptr_t>::max() / depth / height))) {
+        return KOC_E_BAD_ARGUMENT;
+    }
+    void* block = nullptr;
+    const int32_t rc = ksys_memory_alloc_internal(kHeaderBytes, &block);
+    if (rc < 0) {
+        return rc;
+    }
+    // Only the header is ours: releasing the last handle frees it and leaves
+    // the caller's pixels alone.
+    auto* s = ::new (block) kimg_pixelStore_;
+    s->depth = depth;
+    s->rect = kstd_rect32{0, 0, width, height};
+    s->pitch = pitch;
+    s->pixels = static_cast<uint8_t*>(pixels);
+    *store = s;
+    return 0;
+}
+
 void retainStore(kimg_pixelStore_* store) noexcept
 {
     if (store != nullptr) {
@@ -302,6 +334,16 @@ KOC_API int32_t kimg_image_assignNewRect(kimg_image* image, int32_t depth, const
     KOC_ASSERT(rect != nullptr);
     kimg_pixelStore_* fresh = nullptr;
     KOC_RETURN_IF_FAILED(createStore(depth, *rect, &fresh));
+    rebind(image, fresh);
+    return 0;
+}
+
+KOC_API int32_t kimg_image_assignExternal(kimg_image* image, int32_t depth, void* pixels, int32_t width,
+                                          int32_t height, intptr_t pitch) noexcept
+{
+    KOC_ASSERT(image != nullptr);
+    kimg_pixelStore_* fresh = nullptr;
+    KOC_RETURN_IF_FAILED(createExternalStore(depth, pixels, width, height, pitch, &fresh));
     rebind(image, fresh);
     return 0;
 }

@@ -34,6 +34,11 @@ namespace koc::services::image {
 // KOC_E_BAD_ARGUMENT for a bad depth or rectangle; the allocator's code when
 // it refuses.
 int32_t createStore(int32_t depth, const kstd_rect32& rect, kimg_pixelStore_** store) noexcept;
+// A store over the caller's pixels (pitch in pixels): only the header is
+// allocated, and freeing the store leaves the pixels alone.
+// KOC_E_BAD_ARGUMENT for a bad depth, size, pitch or misaligned pointer.
+int32_t createExternalStore(int32_t depth, void* pixels, int32_t width, int32_t height, intptr_t pitch,
+                            kimg_pixelStore_** store) noexcept;
 void retainStore(kimg_pixelStore_* store) noexcept;
 // Frees the store with its last reference; null is allowed.
 void releaseStore(kimg_pixelStore_* store) noexcept;

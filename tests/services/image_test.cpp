@@ -552,3 +552,52 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
+
+namespace {
+
+// A handle over the caller's pixels reads them in place (later writes show),
+// keeps its header alive through shared handles, and frees only the header.
+TEST(ImageExternal, SharesCallerPixelsAndFreesOnlyItsHeader)
+{
+    test::FailingAllocator heap;
+    std::vector<uint16_t> pixels(6 * 3, 0);  // 5 wide, pitch 6
+    {
+        Image a;
+        ASSERT_EQ(kimg_image_assignExternal(&a.h, KIMG_DEPTH_16, pixels.data(), 5, 3, 6), 0);
+        Image b;
+        kimg_image_assign(&b.h, &a.h);
+        kimg_image_destruct(&a.h);
+        kimg_image_construct(&a.h);
+        pixels[2 * 6 + 4] = 4242;
+        kimg_windowConst w;
+        ASSERT_EQ(kimg_windowConst_init(&w, &b.h), 0);
+        EXPECT_EQ(w.width, 5);
+        EXPECT_EQ(w.height, 3);
+        EXPECT_EQ(w.pitch, 6);
+        EXPECT_EQ(read(w, 4, 2), 4242u);
+        EXPECT_EQ(heap.liveBlocks(), 1);
+    }
+    EXPECT_EQ(heap.liveBlocks(), 0);
+    EXPECT_EQ(pixels[2 * 6 + 4], 4242);
+}
+
+TEST(ImageExternal, RefusesBadShapesAndLeavesTheHandle)
+{
+    alignas(4) uint8_t bytes[64] = {};
+    Image a;
+    ASSERT_EQ(kimg_image_assignNew(&a.h, KIMG_DEPTH_8, 2, 2), 0);
+    const kimg_pixelStore_* before = a.h.store;
+    EXPECT_EQ(kimg_image_assignExternal(&a.h, 3, bytes, 2, 2, 2), KOC_E_BAD_ARGUMENT);       // depth
+    EXPECT_EQ(kimg_image_assignExternal(&a.h, KIMG_DEPTH_8, bytes, 4, 2, 3), KOC_E_BAD_ARGUMENT);  // pitch < width
+    EXPECT_EQ(kimg_image_assignExternal(&a.h, KIMG_DEPTH_8, bytes, -1, 2, 3), KOC_E_BAD_ARGUMENT);
+    EXPECT_EQ(kimg_image_assignExternal(&a.h, KIMG_DEPTH_8, nullptr, 2, 2, 2), KOC_E_BAD_ARGUMENT);
+    EXPECT_EQ(kimg_image_assignExternal(&a.h, KIMG_DEPTH_16, bytes + 1, 2, 2, 2), KOC_E_BAD_ARGUMENT);  // misaligned
+    EXPECT_EQ(kimg_image_assignExternal(&a.h, KIMG_DEPTH_8, bytes, 2, 2, std::numeric_limits<intptr_t>::max()),
+              KOC_E_BAD_ARGUMENT);
+    EXPECT_EQ(a.h.store, before);
+    test::FailingAllocator refuse(0);
+    EXPECT_EQ(kimg_image_assignExternal(&a.h, KIMG_DEPTH_8, bytes, 2, 2, 2), KOC_E_OUT_OF_MEMORY);
+    EXPECT_EQ(a.h.store, before);
+}
+
+}  // namespace
