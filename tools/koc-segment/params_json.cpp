@@ -15,53 +15,14 @@ namespace kocseg {
 
 namespace {
 
-using Params = koc_charSegmentRunParams;
-
-template <class T>
-constexpr FieldKind kindOf()
-{
-    if constexpr (std::is_same_v<T, uint32_t>) {
-        return FieldKind::Unsigned32;
-    } else if constexpr (std::is_same_v<T, int32_t>) {
-        return FieldKind::Signed32;
-    } else {
-        static_assert(std::is_same_v<T, double>, "run parameters hold uint32_t, int32_t and double fields only");
-        return FieldKind::Double;
-    }
-}
-
-#define KOCSEG_TOP(f) \
-    ParamField{#f, nullptr, kindOf<decltype(Params::f)>(), [](Params& p) -> void* { return &p.f; }}
-#define KOCSEG_CELL(f)                                                        \
-    ParamField{#f, "cellRectParams", kindOf<decltype(koc_cellRectGenerationParams::f)>(), \
-               [](Params& p) -> void* { return &p.cellRectParams.f; }}
-#define KOCSEG_SPACE(f)                                                    \
-    ParamField{#f, "spaceParams", kindOf<decltype(koc_charSegmentSpaceParams::f)>(), \
-               [](Params& p) -> void* { return &p.spaceParams.f; }}
-
 double readField(const koc_charSegmentRunParams& params, const ParamField& field)
 {
-    void* slot = field.slot(const_cast<Params&>(params));
-    switch (field.kind) {
-    case FieldKind::Unsigned32:
-        return *static_cast<uint32_t*>(slot);
-    case FieldKind::Signed32:
-        return *static_cast<int32_t*>(slot);
-    case FieldKind::Double:
-        break;
-    }
-    return *static_cast<double*>(slot);
+    return koc::readParamField(params, field);
 }
-
 
 const ParamField* findField(const std::string& name)
 {
-    for (const ParamField& f : paramFields()) {
-        if (name == f.name) {
-            return &f;
-        }
-    }
-    return nullptr;
+    return koc::findParamField(name.c_str());
 }
 
 bool applyJsonValue(const nlohmann::ordered_json& value, koc_charSegmentRunParams& params, const ParamField& field,
@@ -104,47 +65,7 @@ nlohmann::ordered_json fieldJson(const koc_charSegmentRunParams& params, const P
 
 const std::vector<ParamField>& paramFields()
 {
-    static const std::vector<ParamField> fields = {
-        KOCSEG_TOP(polarity),
-        KOCSEG_TOP(useGradientMethod),
-        KOCSEG_TOP(maxLineAngle),
-        KOCSEG_TOP(maxSkewAngle),
-        KOCSEG_TOP(normalizationMode),
-        KOCSEG_TOP(enableBackgroundSuppression),
-        KOCSEG_TOP(thresholdFraction),
-        KOCSEG_TOP(useLineMaskTest),
-        KOCSEG_TOP(blobSizeLimit),
-        KOCSEG_TOP(textHeightScale),
-        KOCSEG_TOP(minCharArea),
-        KOCSEG_TOP(minCharWidth),
-        KOCSEG_TOP(minCharHeight),
-        KOCSEG_TOP(minLineOverlap),
-        KOCSEG_TOP(lineBandMargin),
-        KOCSEG_TOP(gapMode),
-        KOCSEG_TOP(refinementFraction),
-        KOCSEG_TOP(minCharGap),
-        KOCSEG_TOP(maxInnerGap),
-        KOCSEG_TOP(limitCharHeight),
-        KOCSEG_TOP(maxCharHeight),
-        KOCSEG_TOP(limitCharWidth),
-        KOCSEG_TOP(maxCharWidth),
-        KOCSEG_TOP(limitAspect),
-        KOCSEG_TOP(minAspectRatio),
-        KOCSEG_TOP(refinementMode),
-        KOCSEG_TOP(segmentationMethod),
-        KOCSEG_CELL(cellRectMode),
-        KOCSEG_CELL(cellRectMinMargin),
-        KOCSEG_CELL(cellRectMaxMargin),
-        KOCSEG_TOP(pitchMeasure),
-        KOCSEG_TOP(regularitySource),
-        KOCSEG_TOP(minPitch),
-        KOCSEG_SPACE(spaceInsertionMode),
-        KOCSEG_SPACE(scoreSpaces),
-        KOCSEG_SPACE(minSpaceWidth),
-        KOCSEG_SPACE(maxSpaceWidth),
-        KOCSEG_TOP(numLines),
-        KOCSEG_TOP(skipLineStats),
-    };
+    static const std::vector<ParamField> fields(koc::paramFields().begin(), koc::paramFields().end());
     return fields;
 }
 
@@ -163,31 +84,18 @@ nlohmann::ordered_json paramsToJson(const koc_charSegmentRunParams& params)
 
 bool setParamField(koc_charSegmentRunParams& params, const ParamField& field, double value, std::string& error)
 {
-    void* slot = field.slot(params);
-    if (field.kind == FieldKind::Double) {
-        *static_cast<double*>(slot) = value;
-        return true;
-    }
-    const bool isUnsigned = field.kind == FieldKind::Unsigned32;
-    const double low = isUnsigned ? 0.0 : static_cast<double>(std::numeric_limits<int32_t>::min());
-    const double high = isUnsigned ? static_cast<double>(std::numeric_limits<uint32_t>::max())
-                                   : static_cast<double>(std::numeric_limits<int32_t>::max());
-    if (!(value >= low && value <= high) || std::floor(value) != value) {
+    if (koc::writeParamField(params, field, value) < 0) {
         error = std::string(field.name) + ": " + formatValue(value) + " is not " +
-                (isUnsigned ? "a whole number in 0..4294967295" : "a whole number in -2147483648..2147483647");
+                (field.kind == FieldKind::Unsigned32 ? "a whole number in 0..4294967295"
+                                                     : "a whole number in -2147483648..2147483647");
         return false;
-    }
-    if (isUnsigned) {
-        *static_cast<uint32_t*>(slot) = static_cast<uint32_t>(value);
-    } else {
-        *static_cast<int32_t*>(slot) = static_cast<int32_t>(value);
     }
     return true;
 }
 
 uint64_t pinBitOfField(size_t index)
 {
-    return index < 64 ? uint64_t{1} << index : 0;
+    return index < koc::paramFields().size() ? koc::paramFields()[index].pin : 0;
 }
 
 uint64_t pinnedByJson(const nlohmann::ordered_json& json)

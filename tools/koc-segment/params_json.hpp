@@ -3,7 +3,7 @@
 // record's own field names.
 #pragma once
 
-#include <koc/koc.h>
+#include <koc/koc.hpp>
 
 #include <nlohmann/json.hpp>
 
@@ -12,16 +12,13 @@
 
 namespace kocseg {
 
-enum class FieldKind { Unsigned32, Signed32, Double };
+// The library's field table (koc/koc.hpp): a field's name is also its flag
+// and JSON key.
+using FieldKind = koc::FieldKind;
+using ParamField = koc::ParamField;
 
-struct ParamField {
-    const char* name;  // the record's field name, also the flag and JSON key
-    const char* group; // nullptr for a top-level field, else "cellRectParams" or "spaceParams"
-    FieldKind kind;
-    void* (*slot)(koc_charSegmentRunParams& params);
-};
-
-// Every field, nested ones included, in declaration order.
+// Every field, nested ones included, in declaration order: the header's
+// table as a vector.
 const std::vector<ParamField>& paramFields();
 
 // The record as JSON: top-level fields by name, the nested records as

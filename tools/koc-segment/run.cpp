@@ -17,37 +17,19 @@ namespace kocseg {
 
 namespace {
 
-// Owners of the library records used here; construct failures surface as
-// the code of the first call that needs the record.
-template <class T, int32_t (*Construct)(T*), int32_t (*Destruct)(T*)>
-struct Owned {
-    T value;
-    int32_t status;
-    Owned() : value{}, status(Construct(&value)) {}
-    ~Owned()
-    {
-        if (status >= 0) {
-            Destruct(&value);
-        }
-    }
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
-};
-
-using ImageHandle = Owned<kimg_image, kimg_image_construct, kimg_image_destruct>;
-using RangeHandle = Owned<k3img_rangeImage16, k3img_rangeImage16_construct, k3img_rangeImage16_destruct>;
-using LineExtraction = Owned<koc_lineExtractResult, koc_lineExtractResult_construct, koc_lineExtractResult_destruct>;
+using LineExtraction = koc::Owner<koc_lineExtractResult, koc_lineExtractResult_construct, koc_lineExtractResult_destruct>;
 using ParagraphResult =
-    Owned<koc_charSegmentParagraphResult, koc_charSegmentParagraphResult_construct, koc_charSegmentParagraphResult_destruct>;
+    koc::Owner<koc_charSegmentParagraphResult, koc_charSegmentParagraphResult_construct, koc_charSegmentParagraphResult_destruct>;
 
-int32_t toLibraryImage(const GreyImage& grey, kimg_image& image)
+int32_t toLibraryImage(const GreyImage& grey, koc::Image& image)
 {
-    int32_t rc = kimg_image_assignNew(&image, grey.bits == 16 ? KIMG_DEPTH_16 : KIMG_DEPTH_8, grey.width, grey.height);
+    int32_t rc = koc::Image::create(std::nothrow, grey.bits == 16 ? KIMG_DEPTH_16 : KIMG_DEPTH_8, grey.width,
+                                    grey.height, image);
     if (rc < 0) {
         return rc;
     }
     kimg_window w;
-    if ((rc = kimg_window_init(&w, &image)) < 0) {
+    if ((rc = image.window(std::nothrow, w)) < 0) {
         return rc;
     }
     for (int32_t y = 0; y < grey.height; ++y) {
@@ -113,19 +95,19 @@ bool writeLineImage(const LineImage& image, const std::string& path, std::string
 // line has none).
 void lineImages(koc_charSegmentLineResult& line, LineReport& out)
 {
-    ImageHandle view;
-    if (koc_charSegmentLineResult_getRectifiedLineImage(&line, &view.value) >= 0) {
-        out.rectified = lineImage8(view.value, false);
+    koc::Image view;
+    if (koc_charSegmentLineResult_getRectifiedLineImage(&line, view.get()) >= 0) {
+        out.rectified = lineImage8(*view.get(), false);
     }
     int32_t has = 0;
     if (koc_charSegmentLineResult_getHasNormalizedRectifiedLineImage(&line, &has) >= 0 && has != 0 &&
-        koc_charSegmentLineResult_getNormalizedRectifiedLineImage(&line, &view.value) >= 0) {
-        out.normalized = lineImage8(view.value, false);
+        koc_charSegmentLineResult_getNormalizedRectifiedLineImage(&line, view.get()) >= 0) {
+        out.normalized = lineImage8(*view.get(), false);
     }
     has = 0;
     if (koc_charSegmentLineResult_getHasBinarizedRectifiedLineImage(&line, &has) >= 0 && has != 0 &&
-        koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&line, &view.value) >= 0) {
-        out.binarized = lineImage8(view.value, true);
+        koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&line, view.get()) >= 0) {
+        out.binarized = lineImage8(*view.get(), true);
     }
 }
 
@@ -175,11 +157,11 @@ int32_t runParagraph(const RunRequest& request, const kimg_image* image8, const 
 {
     LineExtraction extraction;
     ParagraphResult result;
-    if (extraction.status < 0) {
-        return extraction.status;
+    if (!extraction.valid()) {
+        return extraction.status();
     }
-    if (result.status < 0) {
-        return result.status;
+    if (!result.valid()) {
+        return result.status();
     }
     const auto start = std::chrono::steady_clock::now();
     const koc_charSegmentRunParams* params = &request.params;
@@ -210,13 +192,13 @@ int32_t runParagraph(const RunRequest& request, const kimg_image* image8, const 
             return 0;
         }
     }
-    int32_t rc = koc_extractLineAndNormalize_(image8, image16, range, &rect, params, &extraction.value);
+    int32_t rc = koc_extractLineAndNormalize_(image8, image16, range, &rect, params, extraction.get());
     if (rc >= 0) {
-        out.lineFound = extraction.value.isLineFound != 0;
+        out.lineFound = extraction->isLineFound != 0;
         if (out.lineFound) {
-            out.lineRect = pointsOf(extraction.value.lineRect);
+            out.lineRect = pointsOf(extraction->lineRect);
         }
-        rc = koc_segmentCharactersOnly_(&extraction.value, params, &result.value);
+        rc = koc_segmentCharactersOnly_(extraction.get(), params, result.get());
     }
     elapsedMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     if (rc < 0) {
@@ -224,11 +206,11 @@ int32_t runParagraph(const RunRequest& request, const kimg_image* image8, const 
     }
     koc_charSegmentLineResult* lines = nullptr;
     int32_t count = 0;
-    if ((rc = kstd_vector_koc_charSegmentLineResult_getBeginSize(&result.value.lineResults, &lines, &count)) < 0) {
+    if ((rc = kstd_vector_koc_charSegmentLineResult_getBeginSize(&result->lineResults, &lines, &count)) < 0) {
         return rc;
     }
     for (int32_t j = 0; j < count; ++j) {
-        out.lines.push_back(lineReport(lines[j], extraction.value.lineHeight));
+        out.lines.push_back(lineReport(lines[j], extraction->lineHeight));
         LineReport& line = out.lines.back();
         const bool dump = !dumpBase.empty() && lines[j].isFound != 0 && dumpError.empty();
         if ((dump || request.keepLineImages) && lines[j].isFound != 0) {
@@ -278,21 +260,21 @@ void runImage(const RunRequest& request, const GreyImage& grey, ImageReport& rep
     report.width = grey.width;
     report.height = grey.height;
     report.bits = grey.bits;
-    ImageHandle image;
-    ImageHandle maskImage;
-    RangeHandle range;
-    int32_t rc = image.status < 0 ? image.status : toLibraryImage(grey, image.value);
+    koc::Image image;
+    koc::Image maskImage;
+    koc::RangeImage range;
+    int32_t rc = toLibraryImage(grey, image);
     if (rc < 0) {
         fail(report, libraryFailure(rc, "preparing the image"));
         return;
     }
-    const kimg_image* image8 = report.bits == 8 ? &image.value : nullptr;
-    const kimg_image* image16 = report.bits == 16 ? &image.value : nullptr;
+    const kimg_image* image8 = report.bits == 8 ? image.get() : nullptr;
+    const kimg_image* image16 = report.bits == 16 ? image.get() : nullptr;
     const k3img_rangeImage16* rangeImage = nullptr;
     if (request.mask != nullptr) {
-        rc = maskImage.status < 0 ? maskImage.status : toLibraryImage(*request.mask, maskImage.value);
+        rc = toLibraryImage(*request.mask, maskImage);
         if (rc >= 0) {
-            rc = range.status < 0 ? range.status : k3img_rangeImage16_init(&range.value, &image.value, &maskImage.value);
+            rc = koc::RangeImage::create(std::nothrow, image, maskImage, range);
         }
         if (rc < 0) {
             fail(report, libraryFailure(rc, "range image from a " + std::to_string(report.bits) + "-bit " +
@@ -302,7 +284,7 @@ void runImage(const RunRequest& request, const GreyImage& grey, ImageReport& rep
                                                 std::to_string(request.mask->height) + " mask"));
             return;
         }
-        rangeImage = &range.value;
+        rangeImage = range.get();
         image8 = image16 = nullptr;
     }
 

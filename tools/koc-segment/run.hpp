@@ -2,7 +2,7 @@
 // plain report that owns no library records.
 #pragma once
 
-#include <koc/koc.h>
+#include <koc/koc.hpp>
 
 #include <nlohmann/json.hpp>
 
