@@ -4,6 +4,8 @@
 # under both sanitizers (clang's sees conversions GCC's does not), which
 # also builds the libFuzzer targets and runs each on a fixed number of
 # inputs (about a minute each; KOC_FUZZ_SECONDS=N runs N seconds instead).
+# The optimised build also builds the Python module and runs its pytest
+# suite with Debian's /usr/bin/python3 (ctest -L python).
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/deps.sh
