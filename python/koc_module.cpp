@@ -71,12 +71,15 @@ void viewArray(const py::handle& object, const char* what, ArrayImage& out)
     if (height > INT32_MAX || width > INT32_MAX) {
         throw py::value_error(std::string(what) + " is too large");
     }
-    if (width > 1 && a.strides(1) != item) {
+    // An empty array's strides mean nothing; the library refuses its
+    // rectangles on its own.
+    const bool empty = width == 0 || height == 0;
+    if (!empty && width > 1 && a.strides(1) != item) {
         throw py::value_error(std::string(what) +
                               " must have contiguous rows (use numpy.ascontiguousarray); its column stride is " +
                               std::to_string(a.strides(1)) + " bytes");
     }
-    const py::ssize_t rowStride = height > 1 ? a.strides(0) : width * item;
+    const py::ssize_t rowStride = !empty && height > 1 ? a.strides(0) : width * item;
     if (rowStride < width * item || rowStride % item != 0) {
         throw py::value_error(std::string(what) +
                               " must have rows stored top to bottom without overlap (use numpy.ascontiguousarray)");

@@ -62,7 +62,9 @@ def test_rows_with_padding_are_read_in_place_and_16_bit_works():
     view = padded[:, :image.shape[1]]  # rows 13 pixels apart, not C-contiguous
     assert not view.flags["C_CONTIGUOUS"]
     first = koc.segment(image)[0]["lines"][0]
-    for other in (view, image.astype(np.uint16) * 256):
+    readonly = image.copy()
+    readonly.setflags(write=False)
+    for other in (view, readonly, image.astype(np.uint16) * 256):
         line = koc.segment(other)[0]["lines"][0]
         assert len(line["positions"]) == len(first["positions"])
         for a, b in zip(line["positions"], first["positions"]):
@@ -112,7 +114,7 @@ def code(name):
     """A KOC_E_* code as the signed 32-bit value the library returns."""
     values = {"KOC_E_NUM_LINES": 0x8000144d, "KOC_E_NO_RECTS": 0x80001438, "KOC_E_RECT_OUTSIDE_IMAGE": 0x80001439,
               "KOC_E_NO_INK": 0x80001601, "KOC_E_NEEDS_GRADIENT_METHOD": 0x8000140f,
-              "KOC_E_CELL_RECT_MARGIN_ORDER": 0x80001414}
+              "KOC_E_CELL_RECT_MARGIN_ORDER": 0x80001414, "KOC_E_RECT_DEGENERATE": 0x8000143b}
     return values[name] - (1 << 32)
 
 
@@ -127,6 +129,7 @@ BLANK = np.full((40, 100), 200, np.uint8)
     (lambda: koc.segment(LINE, rects=(900, 900, 10, 10)), "KOC_E_RECT_OUTSIDE_IMAGE"),
     (lambda: koc.segment(LINE.astype(np.uint16), params={"useGradientMethod": 0}), "KOC_E_NEEDS_GRADIENT_METHOD"),
     (lambda: koc.estimate(BLANK), "KOC_E_NO_INK"),
+    (lambda: koc.segment(np.zeros((0, 5), np.uint8)), "KOC_E_RECT_DEGENERATE"),
 ])
 def test_library_failures_raise_koc_error(call, name):
     with pytest.raises(koc.Error) as caught:
