@@ -394,6 +394,7 @@ py::dict measuredDict(const koc_runParamsEstimate& e)
     d["contrast"] = e.contrast;
     d["noiseLevel"] = e.noiseLevel;
     d["backgroundSlope"] = e.backgroundSlope;
+    d["lineCount"] = e.lineCount;
     return d;
 }
 

@@ -97,6 +97,7 @@ def test_range_image_auto_and_params():
     paragraph = koc.segment(koc.sample(), params={"polarity": 1}, auto=True)[0]
     assert paragraph["params"]["polarity"] == 1
     assert paragraph["measured"]["glyphCount"] >= 15
+    assert paragraph["measured"]["lineCount"] == 1
     assert paragraph["lines"][0]["found"]
     estimate = koc.estimate(koc.sample())
     assert set(estimate) == {"params", "measured"}
