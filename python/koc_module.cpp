@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/param_docs.hpp"
 #include "koc-segment/sample.hpp"
 
 namespace py = pybind11;
@@ -533,7 +534,7 @@ class Error(Exception):
 image: 2-D numpy array of uint8 or uint16 (rows contiguous; read in place).
 rects: None (the whole image), one rectangle or a list of them; a rectangle is
   (cx, cy, w, h[, angle_deg[, skew_deg]]) or three corners ((x, y) of Po, Px, Py).
-params: dict of run-parameter names (see default_params()); nested records as
+params: dict of run-parameter names (see default_params() and param_help()); nested records as
   dicts under "cellRectParams" / "spaceParams" or flat.
 mask: uint8 array of the image's shape, non-zero = valid: makes a uint16 image
   a range image.
@@ -558,6 +559,29 @@ Raises koc.Error for a failing call, TypeError/ValueError for bad arguments.)");
           R"(Measures the line in rect (None: the whole image) and chooses run parameters;
 the names given in params are kept. Returns {"params": ..., "measured": ...}.
 Raises koc.Error (KOC_E_NO_INK when there is nothing to measure).)");
+    m.def(
+        "param_help",
+        [](const py::object& name) -> py::object {
+            if (name.is_none()) {
+                py::dict all;
+                for (const koctools::ParamDoc& doc : koctools::kParamDocs) {
+                    all[doc.name] = koctools::paramHelpLine(doc);
+                }
+                return all;
+            }
+            if (!py::isinstance<py::str>(name)) {
+                throw py::type_error("a run-parameter name must be a string");
+            }
+            const std::string n = name.cast<std::string>();
+            const koctools::ParamDoc* doc = koctools::findParamDoc(n);
+            if (doc == nullptr) {
+                throw py::value_error("unknown run parameter '" + n + "'");
+            }
+            return py::str(koctools::paramHelpLine(*doc));
+        },
+        py::arg("name") = py::none(),
+        "One line on a run parameter (what it does, unit, valid values, when to change it), the same text as "
+        "koc-segment --help; without a name, a dict of every parameter's line.");
     m.def("param_names", [] {
         py::list names;
         for (const koc::ParamField& f : koc::paramFields()) {

@@ -187,3 +187,14 @@ def test_threads_calling_segment_at_once_agree():
     for t in threads:
         t.join()
     assert failures == []
+
+
+def test_parameter_help_covers_every_field():
+    help_lines = koc.param_help()
+    assert sorted(help_lines) == sorted(koc.param_names())
+    assert koc.param_help("maxLineAngle") == help_lines["maxLineAngle"]
+    assert "45" in help_lines["maxLineAngle"]
+    with pytest.raises(ValueError):
+        koc.param_help("noSuchField")
+    with pytest.raises(TypeError):
+        koc.param_help(3)
