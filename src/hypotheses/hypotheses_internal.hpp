@@ -20,7 +20,10 @@ int32_t runPitchPrePass(koc_charSegmentLineResultData_* data, const koc_charSegm
                         const kimg_image* workingImage, bool* settled) noexcept;
 
 // Walks the line's tree with the path ordering and scoring callbacks; the
-// best complete path ends up in the run context.
-int32_t walkLineTree(koc_charSegmentLineResultData_* data) noexcept;
+// best complete path ends up in the run context. A positive nodeBudget
+// bounds the path prefixes visited (see walkTree); *visited (may be null)
+// receives their number.
+int32_t walkLineTree(koc_charSegmentLineResultData_* data, int64_t nodeBudget = 0,
+                     int64_t* visited = nullptr) noexcept;
 
 }  // namespace koc::hypotheses

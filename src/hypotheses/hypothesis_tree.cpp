@@ -269,6 +269,21 @@ KOC_API int32_t koc_charHypothesisTree_walk(const koc_charHypothesisTree* tree, 
                                             void* orderContext) noexcept
 {
     KOC_ASSERT(tree != nullptr && visit != nullptr);
+    return koc::hypotheses::walkTree(tree, visit, visitContext, order, orderContext, 0, nullptr);
+}
+
+}  // extern "C"
+
+namespace koc::hypotheses {
+
+int32_t walkTree(const koc_charHypothesisTree* tree, koc_charHypothesisTreeVisitFn visit, void* visitContext,
+                 koc_charHypothesisTreeOrderFn order, void* orderContext, int64_t nodeBudget,
+                 int64_t* visited) noexcept
+{
+    KOC_ASSERT(tree != nullptr && visit != nullptr);
+    if (visited != nullptr) {
+        *visited = 0;
+    }
     const int32_t levelCount = sizeOf(tree->levels);
     if (levelCount == 0) {
         return 0;
@@ -296,6 +311,7 @@ KOC_API int32_t koc_charHypothesisTree_walk(const koc_charHypothesisTree* tree, 
         int32_t child = 0;
         int32_t length = 0;
         int32_t completePaths = 0;
+        int64_t nodes = 0;
         for (;;) {
             const int32_t count = sizeOf(levels[level]);
             KOC_ASSERT(child < count);
@@ -314,7 +330,17 @@ KOC_API int32_t koc_charHypothesisTree_walk(const koc_charHypothesisTree* tree, 
             int32_t prune = 0;
             int32_t stop = 0;
             KOC_RETURN_IF_FAILED(visit(tree, path.data(), length, isComplete, visitContext, &prune, &stop));
+            ++nodes;
+            if (visited != nullptr) {
+                *visited = nodes;
+            }
             if (isComplete != 0 && ++completePaths >= kMaxCompletePaths) {
+                stop = 1;
+            }
+            // The node budget never ends a walk before its first complete
+            // path: the first descent reaches a leaf within one visit per
+            // level, so a line always gets a segmentation.
+            if (nodeBudget > 0 && nodes >= nodeBudget && completePaths > 0) {
                 stop = 1;
             }
             if (stop != 0) {
@@ -343,4 +369,4 @@ KOC_API int32_t koc_charHypothesisTree_walk(const koc_charHypothesisTree* tree, 
     });
 }
 
-}  // extern "C"
+}  // namespace koc::hypotheses

@@ -42,4 +42,13 @@ int32_t buildFragmentSet(koc_charFragmentSet* set, int32_t first, int32_t last,
 // yet. Existing indices never change.
 int32_t findOrAddFragmentSet(koc_charHypothesisTree* tree, int32_t first, int32_t last, int32_t* index) noexcept;
 
+// koc_charHypothesisTree_walk with a bound on the work: when nodeBudget is
+// positive the walk ends once it has visited that many path prefixes and at
+// least one complete path (the complete-path cap holds as well). 0 means no
+// budget, the exported walk's behaviour. *visited (may be null) receives the
+// number of prefixes visited.
+int32_t walkTree(const koc_charHypothesisTree* tree, koc_charHypothesisTreeVisitFn visit, void* visitContext,
+                 koc_charHypothesisTreeOrderFn order, void* orderContext, int64_t nodeBudget,
+                 int64_t* visited) noexcept;
+
 }  // namespace koc::hypotheses

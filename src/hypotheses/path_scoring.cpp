@@ -293,12 +293,12 @@ int32_t prepareRunContext(LineRunContext* context, int32_t levelCount) noexcept
     return 0;
 }
 
-int32_t walkLineTree(koc_charSegmentLineResultData_* data) noexcept
+int32_t walkLineTree(koc_charSegmentLineResultData_* data, int64_t nodeBudget, int64_t* visited) noexcept
 {
     KOC_ASSERT(data != nullptr);
     LineRunContext* context = &data->runContext;
     KOC_RETURN_IF_FAILED(prepareRunContext(context, sizeOf(data->tree.levels)));
-    return koc_charHypothesisTree_walk(&data->tree, &visitPath, context, &orderChildren, context);
+    return walkTree(&data->tree, &visitPath, context, &orderChildren, context, nodeBudget, visited);
 }
 
 }  // namespace koc::hypotheses

@@ -10,6 +10,7 @@
 #include "segment/refine.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 #include "hypotheses/pitch.hpp"
@@ -231,9 +232,46 @@ int32_t mergeTouchingElements(LineData* data, Elements* elements, const koc_char
         e[i].auxIndex = -1;
     }
 
+    // The groups are those of a scan in list order that, after every join,
+    // starts again behind the group's first element and joins the first
+    // element any member accepts. Scanning again costs cubic time on lines
+    // of many specks, so the same joins are found without it:
+    //  - a join only ever makes the group rectangle wider, and a wider
+    //    rectangle only turns joins down, never makes one possible: a test
+    //    that failed stays failed, so each (element, member) pair needs
+    //    testing once, when the member joins;
+    //  - an element can only join through a member it overlaps or lies
+    //    within `reach` columns of, so a member's partners are found in the
+    //    elements sorted by x;
+    //  - the elements some member accepted wait in a min-heap of list
+    //    positions; the smallest is tested again against every member in
+    //    order under the current rectangle, which is exactly what the scan
+    //    would find next (and gives the same member, hence the same gap).
+    const int64_t reach =
+        params->gapMode == 1 ? 0 : std::max<int64_t>(0, std::min<int64_t>(limits.maxInnerGap, int64_t{limits.minGap} - 1) + 1);
     const int32_t rc = guarded([&]() -> int32_t {
+        services::Vector<int32_t> byX(static_cast<size_t>(n));
+        int64_t widest = 0;
+        for (int32_t k = 0; k < n; ++k) {
+            byX[static_cast<size_t>(k)] = k;
+            widest = std::max<int64_t>(widest, e[k].rect.width);
+        }
+        std::sort(byX.begin(), byX.end(), [&](int32_t a, int32_t b) {
+            return e[a].rect.x != e[b].rect.x ? e[a].rect.x < e[b].rect.x : a < b;
+        });
+        services::Vector<int32_t> xs(static_cast<size_t>(n));
+        for (size_t k = 0; k < byX.size(); ++k) {
+            xs[k] = e[byX[k]].rect.x;
+        }
+
         ElementList groups;
         services::Vector<int32_t> members;
+        services::Vector<int32_t> heap;  // min-heap of list positions
+        // Position in `members` of the member that queued an element, -1
+        // while it waits for none.
+        services::Vector<int32_t> queuedBy(static_cast<size_t>(n), -1);
+        uint32_t tests = 0;
+        const auto byPosition = std::greater<int32_t>();
         for (int32_t i = 0; i < n; ++i) {
             if (e[i].auxIndex != -1) {
                 continue;
@@ -247,26 +285,49 @@ int32_t mergeTouchingElements(LineData* data, Elements* elements, const koc_char
             group.contrast = -1;
             group.auxIndex = g;
             members.assign(1, i);
-            for (int32_t j = i + 1; j < n; ++j) {
-                if (j % kMergePollEvery == 0) {
-                    KOC_RETURN_IF_FAILED(ksys_attention_check());
+            heap.clear();
+
+            // Queues the unassigned elements behind i that member m accepts
+            // under the current group rectangle.
+            auto collect = [&](int32_t memberPos) -> int32_t {
+                const int32_t m = members[static_cast<size_t>(memberPos)];
+                const int64_t left = int64_t{e[m].rect.x} - reach - widest;
+                const int64_t right = int64_t{e[m].rect.x} + e[m].rect.width + reach;
+                auto it = std::lower_bound(xs.begin(), xs.end(), left,
+                                           [](int32_t x, int64_t v) { return int64_t{x} < v; });
+                for (; it != xs.end() && int64_t{*it} < right; ++it) {
+                    const int32_t k = byX[static_cast<size_t>(it - xs.begin())];
+                    if (k <= i || e[k].auxIndex != -1 || queuedBy[static_cast<size_t>(k)] != -1) {
+                        continue;
+                    }
+                    if (++tests % kMergePollEvery == 0) {
+                        KOC_RETURN_IF_FAILED(ksys_attention_check());
+                    }
+                    int32_t gap = 0;
+                    int32_t merge = 0;
+                    KOC_RETURN_IF_FAILED(shouldMergeElements(e[k], e[m], group.rect, params->gapMode, fraction8,
+                                                             limits.minGap, limits.maxInnerGap, largestWidth, &gap,
+                                                             &merge));
+                    if (merge != 0) {
+                        queuedBy[static_cast<size_t>(k)] = memberPos;
+                        heap.push_back(k);
+                        std::push_heap(heap.begin(), heap.end(), byPosition);
+                    }
                 }
-                if (e[j].auxIndex != -1) {
-                    continue;
-                }
-                // Every member lies inside the group's span, so an element
-                // too far from the span cannot merge with any member: skip
-                // it without testing them (the answer is the same, only
-                // faster on lines of many small fragments such as dots).
-                const int64_t groupOverlap =
-                    std::min<int64_t>(int64_t{e[j].rect.x} + e[j].rect.width, int64_t{group.rect.x} + group.rect.width) -
-                    std::max<int64_t>(e[j].rect.x, group.rect.x);
-                const bool tooFar = params->gapMode == 1 ? groupOverlap <= 0
-                                                         : groupOverlap < -int64_t{limits.maxInnerGap};
-                if (tooFar) {
-                    continue;
-                }
-                for (const int32_t m : members) {
+                return 0;
+            };
+            KOC_RETURN_IF_FAILED(collect(0));
+            while (!heap.empty()) {
+                std::pop_heap(heap.begin(), heap.end(), byPosition);
+                const int32_t j = heap.back();
+                heap.pop_back();
+                // Members before the one that queued j turned it down or
+                // never reached it; the later ones passed it over while it
+                // waited.
+                const auto from = static_cast<size_t>(queuedBy[static_cast<size_t>(j)]);
+                queuedBy[static_cast<size_t>(j)] = -1;
+                for (size_t p = from; p < members.size(); ++p) {
+                    const int32_t m = members[p];
                     int32_t gap = 0;
                     int32_t merge = 0;
                     KOC_RETURN_IF_FAILED(shouldMergeElements(e[j], e[m], group.rect, params->gapMode, fraction8,
@@ -281,8 +342,7 @@ int32_t mergeTouchingElements(LineData* data, Elements* elements, const koc_char
                     members.push_back(j);
                     KOC_RETURN_IF_FAILED(kstd_rect32_encloseRect(&group.rect, &e[j].rect));
                     group.area += e[j].area;
-                    // The new member may reach elements passed over before.
-                    j = i;
+                    KOC_RETURN_IF_FAILED(collect(static_cast<int32_t>(members.size()) - 1));
                     break;
                 }
             }

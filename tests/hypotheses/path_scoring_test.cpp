@@ -115,6 +115,38 @@ TEST(LineWalk, AllocatesNothingPerVisitedPath)
     EXPECT_LE(a, 16 + 8);  // the walk's arrays and one order list per level
 }
 
+// A line of 2000 specks that may pair up every way: with a node budget
+// below what the walk would visit, it stops once the budget is spent and
+// still returns a complete segmentation.
+TEST(LineWalk, NodeBudgetBoundsAWalkOfTwoThousandSpecks)
+{
+    Line line;
+    line.p.limitAspect = 0;
+    line.p.limitCharWidth = 1;
+    line.p.maxCharWidth = 6;
+    line.p.minCharWidth = line.p.minCharHeight = line.p.minCharArea = 1;
+    Frags specks;
+    for (int32_t k = 0; k < 2000; ++k) specks.push_back(frag(3 * k + (k % 3 == 0 ? 1 : 0), 2, 4));
+    line.build(specks);
+    int64_t unbounded = 0, visited = 0;
+    ASSERT_EQ(0, walkLineTree(&line.d, 0, &unbounded));
+    ASSERT_GT(unbounded, 3000);
+    ASSERT_EQ(0, walkLineTree(&line.d, 3000, &visited));
+    EXPECT_EQ(3000, visited);
+    // The budget never cuts the first descent short: a path covers the line.
+    int32_t covered = 0;
+    const int32_t* best = itemsOf<int32_t>(line.d.runContext.bestPath);
+    for (int32_t k = 0; k < sizeOf(line.d.runContext.bestPath); ++k) covered += best[k] < 0 ? 1 : line.set(best[k]).count;
+    EXPECT_EQ(2000, covered);
+
+    // A budget below the depth of the first descent still lets it finish.
+    Line small;
+    small.build({frag(0, 10), frag(14, 10), frag(28, 10)});
+    ASSERT_EQ(0, walkLineTree(&small.d, 1, &visited));
+    EXPECT_EQ(3, visited);
+    EXPECT_EQ(3, sizeOf(small.d.runContext.bestPath));
+}
+
 // One side of a comparison: characters, violations, ink, pitch and gap samples.
 struct Side { int32_t chars, violations, area; Ints pitches, gaps; };
 struct BetterCase { const char* name; Side c, b; uint32_t source; bool better; };

@@ -3,6 +3,7 @@
 // the crop, and the whole refinement of a small line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <vector>
@@ -158,6 +159,85 @@ TEST(RefineMerge, JoinsTransitivelyAfterRestart)
     EXPECT_EQ(0, out[0].auxIndex);
     EXPECT_EQ((Q{100, 0, 5, 5}), q(out[1].rect));
     EXPECT_EQ(1, out[1].auxIndex);
+}
+
+// The merge finds its joins without scanning the list again after each
+// one; it must still join exactly as that scan does. The scan is written
+// out plainly here and both run on crowded random lines under every gap
+// mode, with a width limit that turns joins down as groups grow.
+std::vector<koc_charSegmentElementInfo> mergeByRestartingScan(std::vector<koc_charSegmentElementInfo> e,
+                                                             const koc_charSegmentRunParams& p, int32_t largest,
+                                                             int32_t* minGap, int32_t* maxGap)
+{
+    koc::segment::GapLimits lim;
+    EXPECT_EQ(0, koc::segment::gapLimits(&p, &lim));
+    const auto f8 = int32_t(256.0 * p.refinementFraction + 0.5);
+    std::vector<int32_t> group(e.size(), -1);
+    std::vector<koc_charSegmentElementInfo> out;
+    for (size_t i = 0; i < e.size(); ++i) {
+        if (group[i] != -1) continue;
+        group[i] = int32_t(out.size());
+        auto g = element(e[i].rect, e[i].area);
+        g.contrast = -1;
+        std::vector<size_t> members{i};
+        for (size_t j = i + 1; j < e.size(); ++j) {
+            if (group[j] != -1) continue;
+            for (const size_t m : members) {
+                int32_t gap = 0, merge = 0;
+                koc::segment::shouldMergeElements(e[j], e[m], g.rect, p.gapMode, f8, lim.minGap, lim.maxInnerGap,
+                                                  largest, &gap, &merge);
+                if (merge == 0) continue;
+                *minGap = std::min(*minGap, gap);
+                *maxGap = std::max(*maxGap, gap);
+                group[j] = group[i];
+                members.push_back(j);
+                kstd_rect32_encloseRect(&g.rect, &e[j].rect);
+                g.area += e[j].area;
+                j = i;
+                break;
+            }
+        }
+        out.push_back(g);
+    }
+    return out;
+}
+
+TEST(RefineMerge, JoinsAsTheRestartingScanDoes)
+{
+    uint32_t seed = 12345;
+    auto next = [&](int32_t n) { seed = seed * 1103515245u + 12345u; return int32_t((seed >> 8) % uint32_t(n)); };
+    const std::array<std::array<int32_t, 3>, 4> modes{{{1, 0, 0}, {2, 3, 0}, {4, 4, 2}, {4, 1, 5}}};
+    for (int32_t round = 0; round < 120; ++round) {
+        TextLine line(4, 4, [](int32_t, int32_t) { return false; });
+        const auto& mode = modes[size_t(round) % modes.size()];
+        line.params.gapMode = uint32_t(mode[0]);
+        line.params.minCharGap = mode[1];
+        line.params.maxInnerGap = mode[2];
+        line.params.refinementFraction = round % 3 == 0 ? 0.0 : 0.5;
+        line.params.limitCharWidth = 1;
+        line.params.maxCharWidth = 12 + next(20);
+        std::vector<koc_charSegmentElementInfo> e;
+        const int32_t n = 5 + next(60);
+        for (int32_t k = 0; k < n; ++k) {
+            e.push_back(element({next(200), next(30), 1 + next(round % 2 == 0 ? 4 : 14), 1 + next(20)}, 1 + next(50)));
+        }
+        ElementVec v(e);
+        int32_t largest = 0;
+        ASSERT_EQ(0, koc::segment::lineMaxCharWidth(&v.v, &line.params, &largest));
+        int32_t minGap = line.data()->minMergedGap, maxGap = line.data()->maxMergedGap;
+        auto expected = mergeByRestartingScan(e, line.params, largest, &minGap, &maxGap);
+        std::stable_sort(expected.begin(), expected.end(),
+                         [](const auto& a, const auto& b) { return a.rect.x < b.rect.x; });
+        ASSERT_EQ(0, koc::segment::mergeTouchingElements(line.data(), &v.v, &line.params));
+        const auto got = v.get();
+        ASSERT_EQ(expected.size(), got.size()) << "round " << round;
+        for (size_t k = 0; k < got.size(); ++k) {
+            EXPECT_EQ(q(expected[k].rect), q(got[k].rect)) << "round " << round << " group " << k;
+            EXPECT_EQ(expected[k].area, got[k].area) << "round " << round << " group " << k;
+        }
+        EXPECT_EQ(minGap, line.data()->minMergedGap) << "round " << round;
+        EXPECT_EQ(maxGap, line.data()->maxMergedGap) << "round " << round;
+    }
 }
 
 // Rows 10..19 hold every mark: the band. T1 reaches below it (keeps its
