@@ -85,7 +85,11 @@ int32_t suppressBackground(const kimg_image* source, uint32_t polarity, int32_t 
     KOC_ASSERT(polarity != 4);
     const int32_t base = std::clamp(polarity == 1 ? 128 - kMarkOffset : 128 + kMarkOffset, 1, 255);
 
+    // Only strokes count: a field of specks would otherwise fill the thin
+    // tail of the widths and pull the cut down to 1, so that nothing thin
+    // is removed; the specks' pixels then read as ground.
     services::StrokeDetectParams range;
+    range.strokesOnly = true;
     if (polarityFlag == 1) {
         range.markLow = 0;
         range.markHigh = base;

@@ -9,9 +9,12 @@
 #include "services/stroke_width.hpp"
 
 #include <algorithm>
+#include <array>
+#include <functional>
 
-#include "services/guard.hpp"
 #include "services/attention.hpp"
+#include "services/blob_label.hpp"
+#include "services/guard.hpp"
 #include "services/memory.hpp"
 
 namespace koc::services {
@@ -113,6 +116,119 @@ int32_t crossRowRuns(const PixelRows<const uint8_t>& src, const MarkRange& mark,
     return 0;
 }
 
+// The share of all mark pixels that the largest components must hold for
+// the smallest of them to stand for the characters' size, and how much
+// smaller than that a speck is. A third leaves room for noise that holds
+// most of the mark pixels; a sixteenth keeps periods and the dots of a
+// dot-matrix print whose dots run together here and there.
+constexpr double kSpeckReferenceShare = 0.3;
+constexpr int64_t kSpeckAreaRatio = 16;
+// A speck is at least this much thinner than the strokes.
+constexpr int32_t kSpeckThinnerBy = 1;
+// Specks are cleared only when they hold at least this share of the mark
+// pixels.
+constexpr double kSpeckFieldShare = 0.05;
+
+// Sets the widths of speck components to 0 (see strokeDetect8).
+int32_t clearSpecks(const kimg_image* widthImage, const PixelRows<uint8_t>& out)
+{
+    BlobResultSet blobs;
+    KOC_RETURN_IF_FAILED(labelBlobs<uint8_t>(widthImage, 0, kBlobsAboveThreshold, &blobs));
+    if (blobs.blobs.size() < 2) {
+        return 0;
+    }
+    // The characters' size comes from components that can be characters:
+    // a mark as wide as half the line or as high as the whole image is
+    // ground that reads as mark (a shadow, a lit border), and would make
+    // the characters themselves look like specks.
+    PixelRows<const uint8_t> window;
+    KOC_RETURN_IF_FAILED(viewPixels(widthImage, &window));
+    auto canBeCharacter = [&](const Blob& b) {
+        return 2 * int64_t{b.rect.width} < window.width && b.rect.height < window.height;
+    };
+    Vector<int32_t> areas;
+    areas.reserve(blobs.blobs.size());
+    int64_t total = 0;
+    for (const Blob& b : blobs.blobs) {
+        total += b.area;
+        if (canBeCharacter(b)) {
+            areas.push_back(b.area);
+        }
+    }
+    int64_t characterTotal = 0;
+    for (const int32_t a : areas) {
+        characterTotal += a;
+    }
+    std::sort(areas.begin(), areas.end(), std::greater<int32_t>());
+    int64_t reference = 0;
+    int64_t held = 0;
+    for (const int32_t a : areas) {
+        held += a;
+        reference = a;
+        if (static_cast<double>(held) >= kSpeckReferenceShare * static_cast<double>(characterTotal)) {
+            break;
+        }
+    }
+
+    auto forEachPixel = [&](const Blob& b, auto&& f) {
+        for (int32_t r = 0; r < b.runCount; ++r) {
+            const BlobRun& run = blobs.runs[static_cast<size_t>(b.firstRun + r)];
+            uint8_t* row = out.row(run.y - out.y) + (run.x - out.x);
+            for (int32_t i = 0; i < run.length; ++i) {
+                f(row[i]);
+            }
+        }
+    };
+    AttentionPacer pace;
+    std::array<uint64_t, 256> hist{};
+    uint64_t counted = 0;
+    for (const Blob& b : blobs.blobs) {
+        if (int64_t{b.area} * 4 >= reference && canBeCharacter(b)) {
+            KOC_RETURN_IF_FAILED(pace.add(b.area));
+            forEachPixel(b, [&](uint8_t w) { ++hist[w]; });
+            counted += static_cast<uint64_t>(b.area);
+        }
+    }
+    int32_t stroke = 0;
+    for (uint64_t cum = 0; stroke < 255; ++stroke) {
+        cum += hist[static_cast<size_t>(stroke)];
+        if (2 * cum >= counted) {
+            break;
+        }
+    }
+    Vector<size_t> specks;
+    int64_t speckPixels = 0;
+    for (size_t k = 0; k < blobs.blobs.size(); ++k) {
+        const Blob& b = blobs.blobs[k];
+        if (int64_t{b.area} * kSpeckAreaRatio >= reference) {
+            continue;
+        }
+        KOC_RETURN_IF_FAILED(pace.add(b.area));
+        // How thick the component is: its widest minimum stroke width,
+        // but at least its mean width across its longer side (every pixel
+        // of a 2 x 2 block is a corner of width 1), and never more than its
+        // shorter side.
+        int32_t widest = 0;
+        forEachPixel(b, [&](uint8_t w) { widest = std::max<int32_t>(widest, w); });
+        const int32_t longer = std::max(b.rect.width, b.rect.height);
+        const int32_t shorter = std::min(b.rect.width, b.rect.height);
+        const int32_t thickness = std::min(shorter, std::max(widest, (b.area + longer - 1) / std::max(longer, 1)));
+        if (thickness + kSpeckThinnerBy <= stroke) {
+            specks.push_back(k);
+            speckPixels += b.area;
+        }
+    }
+    // A few stray specks do not move the thin tail; only a field of them
+    // is cleared, so clean print keeps every pixel it had.
+    if (static_cast<double>(speckPixels) < kSpeckFieldShare * static_cast<double>(total)) {
+        return 0;
+    }
+    for (const size_t k : specks) {
+        forEachPixel(blobs.blobs[k], [](uint8_t& w) { w = 0; });
+    }
+    return 0;
+}
+
 }  // namespace
 
 int32_t strokeDetect8(const kimg_image* source, const StrokeDetectParams* params, StrokeDetectResult* result) noexcept
@@ -138,7 +254,7 @@ int32_t strokeDetect8(const kimg_image* source, const StrokeDetectParams* params
         for (const int32_t d : {0, 1, -1}) {
             KOC_RETURN_IF_FAILED(crossRowRuns(src, mark, d, count.data(), out));
         }
-        return 0;
+        return params->strokesOnly ? clearSpecks(fresh.get(), out) : 0;
     });
     if (rc < 0) {
         return rc;

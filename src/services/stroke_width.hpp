@@ -20,6 +20,11 @@ namespace koc::services {
 struct StrokeDetectParams {
     int32_t markLow = 0;    // lowest grey value that counts as mark
     int32_t markHigh = 255; // highest grey value that counts as mark
+    // When set, only pixels that belong to strokes keep a width: the pixels
+    // of a speck, a connected group of mark pixels much smaller than the
+    // image's characters and thinner than their strokes, get 0 like the
+    // ground (see strokeDetect8).
+    bool strokesOnly = false;
 };
 
 // Holds the minimum-stroke-width image of the last detection (unbound until
@@ -29,7 +34,18 @@ struct StrokeDetectResult {
 };
 
 // Fills result with an 8-bit image over the source window (source
-// transforms kept). KOC_E_BAD_ARGUMENT when markLow > markHigh or either
+// transforms kept). With strokesOnly, the mark pixels are grouped into
+// 8-connected components; the characters' size is the area of the
+// component at which the components from the largest down first hold
+// kSpeckReferenceShare of all mark pixels, their stroke width the median
+// width over the pixels of components at least a quarter that size. A
+// component smaller than 1 / kSpeckAreaRatio of the characters' size and
+// at least kSpeckThinnerBy pixels thinner than their strokes is a speck.
+// The specks are cleared only when they hold kSpeckFieldShare of the mark
+// pixels or more: a speck field, not a few strays, which leaves clean print
+// untouched. Dots of a dot-matrix print, periods and the dots of i and j
+// are about as thick as the strokes and stay; so does everything when the
+// specks outnumber the text so far that no characters' size can be told. KOC_E_BAD_ARGUMENT when markLow > markHigh or either
 // lies outside 0 .. 255; the image codes of pel_ops.hpp otherwise. On
 // failure the result is unchanged. Cost: seven row passes over the pixels, one
 // 8-bit scratch image.

@@ -2,6 +2,7 @@
 // the direct method: one position per glyph at its ink box, spaces at the
 // word gaps, both polarities and all three image kinds.
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -112,6 +113,54 @@ INSTANTIATE_TEST_SUITE_P(Lines, DirectRoad,
                                            RoadCase{16, 10, 15, true, KIMG_DEPTH_8},
                                            RoadCase{24, 14, 22, false, KIMG_DEPTH_16},
                                            RoadCase{40, 22, 34, true, KIMG_DEPTH_16}));
+
+// A field of one-pixel specks on 3% of the pixels around a clean
+// line (never touching a glyph): the specks outnumber the glyphs' pixels at
+// the thin end of the stroke widths, yet the suppression must still remove
+// them, so every mark stays at its glyph and no speck becomes a character.
+class SpeckRoad : public ::testing::TestWithParam<std::pair<bool, uint32_t>> {};
+
+TEST_P(SpeckRoad, SpecksBesideTheLineNeverReachTheMarks)
+{
+    const auto [lightOnDark, method] = GetParam();
+    test::TextLine line;
+    line.count = 10;
+    line.height = 90;
+    line.width = 60 + line.count * line.pitch;
+    if (lightOnDark) std::swap(line.ink, line.ground);
+    Owned image(line.render());
+    kimg_window w;
+    kimg_window_init(&w, &image.img);
+    auto* px = static_cast<uint8_t*>(w.pixels);
+    uint32_t seed = 99;
+    auto next = [&](int32_t n) { seed = seed * 1664525u + 1013904223u; return int32_t((seed >> 8) % uint32_t(n)); };
+    auto nearGlyph = [&](int32_t x, int32_t y) {
+        for (int k = 0; k < line.count; ++k) {
+            const auto b = line.glyphBox(k);
+            if (x >= b[0] - 3 && x <= b[0] + b[2] + 2 && y >= b[1] - 3 && y <= b[1] + b[3] + 2) return true;
+        }
+        return false;
+    };
+    const int32_t specks = line.width * line.height * 3 / 100;
+    for (int32_t k = 0; k < specks; ++k) {
+        const int32_t x = next(line.width - 1), y = next(line.height - 1), size = 1;
+        if (nearGlyph(x, y)) continue;
+        for (int32_t j = 0; j < size; ++j)
+            for (int32_t i = 0; i < size; ++i) px[(y + j) * w.pitch + x + i] = uint8_t(line.ink);
+    }
+    const kmath_shapeAffineRect rect = test::boxRect(10, 10, line.width - 20, line.height - 20);
+    Paragraph para;
+    para.params.segmentationMethod = method;
+    para.params.minCharArea = 10;
+    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &para.params, &para.result));
+    ASSERT_EQ(1, para.line().isFound);
+    const auto marks = para.positions(false);
+    ASSERT_EQ(static_cast<size_t>(line.count), marks.size());
+    for (int k = 0; k < line.count; ++k) expectMarkAtGlyph(line, k, marks[static_cast<size_t>(k)]->markRect);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, SpeckRoad,
+                         ::testing::Values(std::pair{false, 1u}, std::pair{true, 1u}, std::pair{false, 2u}));
 
 class SpaceRoad : public ::testing::TestWithParam<uint32_t> {};
 
