@@ -19,6 +19,7 @@
 #include "koc/koc_segment.h"
 #include "koc/koc_autoparams.h"
 #include "koc/kip_edgelets.h"
+#include "koc/koc_extensions.h"
 #include "koc/kip_pyramid.h"
 #include "koc/kip_thresh.h"
 #include "koc/koc_diags.h"

@@ -9,6 +9,7 @@
 #include "koc/koc_segment.h"
 #include "koc/koc_autoparams.h"
 #include "koc/kip_edgelets.h"
+#include "koc/koc_extensions.h"
 #include "koc/kip_pyramid.h"
 
 KOC_EXTERN_C_BEGIN
@@ -40,6 +41,7 @@ KOC_EXTERN_C_BEGIN
     X(koc_charMetrics)                    \
     X(koc_charSegmentLineResultData_)     \
     X(koc_runParamsEstimate)                \
+    X(koc_charSegmentExtensions)            \
     X(kip_imagePyramid_)                  \
     X(kip_rowEdgeletParams)               \
     X(kip_rowEdgeletSet)

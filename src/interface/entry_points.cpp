@@ -112,12 +112,31 @@ int32_t hasBoundMask(const k3img_rangeImage16* range, bool* bound) noexcept
 }
 
 // The one-paragraph functions of the three image kinds.
+// The extensions record as the driver takes it; null is the plain road.
+// KOC_E_BAD_ARGUMENT for a record validate refuses.
+int32_t optionsOf(const koc_charSegmentExtensions* ext, segment::SegmentOptions* options) noexcept
+{
+    *options = segment::SegmentOptions{};
+    if (ext == nullptr) {
+        return 0;
+    }
+    KOC_RETURN_IF_FAILED(koc_charSegmentExtensions_validate(ext));
+    options->splitTouchingGlyphs = ext->splitTouchingGlyphs != 0;
+    options->walkNodeBudget = ext->walkNodeBudget;
+    return 0;
+}
+
+int32_t segmentCharactersOnly(const koc_lineExtractResult* line, const koc_charSegmentRunParams* params,
+                              const segment::SegmentOptions& options, koc_charSegmentParagraphResult* result) noexcept;
+
 template <int Slot, class Image>
 int32_t paragraph(const Image* image, const kmath_shapeAffineRect* rect, const koc_charSegmentRunParams* params,
-                  koc_charSegmentParagraphResult* result) noexcept
+                  koc_charSegmentParagraphResult* result, const koc_charSegmentExtensions* ext = nullptr) noexcept
 {
     KOC_ASSERT(image != nullptr && rect != nullptr && params != nullptr && result != nullptr);
     result->isComputed = 0;  // as for the full-image calls: down before any step can fail
+    segment::SegmentOptions options;
+    KOC_RETURN_IF_FAILED(optionsOf(ext, &options));
     koc_lineExtractResult line;
     KOC_RETURN_IF_FAILED(koc_lineExtractResult_construct(&line));
     Always dropLine([&] { koc_lineExtractResult_destruct(&line); });
@@ -129,12 +148,13 @@ int32_t paragraph(const Image* image, const kmath_shapeAffineRect* rect, const k
         KOC_RETURN_IF_FAILED(koc_extractLineAndNormalize_(nullptr, nullptr, image, rect, params, &line));
     }
     KOC_RETURN_IF_FAILED(ksys_attention_check());
-    return koc_segmentCharactersOnly_(&line, params, result);
+    return segmentCharactersOnly(&line, params, options, result);
 }
 
 template <int Slot, class Image>
 int32_t allParagraphs(const Image* image, const kstd_vector_kmath_shapeAffineRect* rects,
-                      const koc_charSegmentRunParams* params, koc_charSegmentResult* result) noexcept
+                      const koc_charSegmentRunParams* params, koc_charSegmentResult* result,
+                      const koc_charSegmentExtensions* ext = nullptr) noexcept
 {
     KOC_ASSERT(image != nullptr && rects != nullptr && params != nullptr && result != nullptr);
     // A reused result must never look computed after a failed call, whatever
@@ -145,6 +165,8 @@ int32_t allParagraphs(const Image* image, const kstd_vector_kmath_shapeAffineRec
     if (params->numLines > KOC_MAX_NUM_LINES) {
         return KOC_E_LIMIT_EXCEEDED;
     }
+    segment::SegmentOptions unused;
+    KOC_RETURN_IF_FAILED(optionsOf(ext, &unused));
     if constexpr (Slot == 2) {
         KOC_RETURN_IF_FAILED(checkImageUsable(&image->image));
     } else {
@@ -192,9 +214,46 @@ int32_t allParagraphs(const Image* image, const kstd_vector_kmath_shapeAffineRec
     auto* paragraphs = static_cast<koc_charSegmentParagraphResult*>(result->paragraphResults.base.begin);
     KOC_RETURN_IF_FAILED(ksys_attention_check());
     for (int32_t i = 0; i < count; ++i) {
-        KOC_RETURN_IF_FAILED(paragraph<Slot>(source, &rect[i], params, &paragraphs[i]));
+        KOC_RETURN_IF_FAILED(paragraph<Slot>(source, &rect[i], params, &paragraphs[i], ext));
         KOC_RETURN_IF_FAILED(ksys_attention_check());
     }
+    result->isComputed = 1;
+    return 0;
+}
+
+int32_t segmentCharactersOnly(const koc_lineExtractResult* line, const koc_charSegmentRunParams* params,
+                              const segment::SegmentOptions& options, koc_charSegmentParagraphResult* result) noexcept
+{
+    KOC_ASSERT(line != nullptr && params != nullptr && result != nullptr);
+    result->isComputed = 0;
+    if (params->numLines > KOC_MAX_NUM_LINES) {
+        return KOC_E_LIMIT_EXCEEDED;
+    }
+    KOC_RETURN_IF_FAILED(koc_charSegmentParagraphResult_reset(result));
+    KOC_RETURN_IF_FAILED(kstd_vector_koc_charSegmentLineResult_resize(&result->lineResults, params->numLines));
+    auto* lines = static_cast<koc_charSegmentLineResult*>(result->lineResults.base.begin);
+    KOC_RETURN_IF_FAILED(ksys_attention_check());
+    if (line->isLineFound == 0) {
+        result->isComputed = 1;
+        return 0;
+    }
+    koc_charSegmentRunParams working;
+    KOC_RETURN_IF_FAILED(koc_charSegmentRunParams_constructCopy(&working, params));
+    Always dropWorking([&] { koc_charSegmentRunParams_destruct(&working); });
+    KOC_RETURN_IF_FAILED(ksys_attention_check());
+    KOC_RETURN_IF_FAILED(kimg_image_assign(&lines[0].rectifiedLineImage, &line->lineImage));
+    lines[0].lineAngle = line->lineAngle;
+    lines[0].skewAngle = line->skewAngle;
+    lines[0].polarity = line->polarity;
+    lines[0].isFound = 1;
+    // The polarity line extraction decided replaces the requested one, in
+    // the working copy only.
+    working.polarity = line->polarity;
+    const bool normalized = line->isNormalizedImageValid != 0;
+    KOC_RETURN_IF_FAILED(segment::segmentCharactersCore(normalized ? &line->normalizedImage : &line->lineImage,
+                                                             normalized ? 1 : 0, 1, &line->lineMask, &working,
+                                                             line->lineHeight, lines, options));
+    KOC_RETURN_IF_FAILED(ksys_attention_check());
     result->isComputed = 1;
     return 0;
 }
@@ -310,37 +369,39 @@ KOC_API int32_t koc_segmentCharactersOnly_(const koc_lineExtractResult* line, co
                                            koc_charSegmentParagraphResult* result) noexcept
 {
     KOC_ASSERT(line != nullptr && params != nullptr && result != nullptr);
-    result->isComputed = 0;
-    if (params->numLines > KOC_MAX_NUM_LINES) {
-        return KOC_E_LIMIT_EXCEEDED;
-    }
-    KOC_RETURN_IF_FAILED(koc_charSegmentParagraphResult_reset(result));
-    KOC_RETURN_IF_FAILED(kstd_vector_koc_charSegmentLineResult_resize(&result->lineResults, params->numLines));
-    auto* lines = static_cast<koc_charSegmentLineResult*>(result->lineResults.base.begin);
-    KOC_RETURN_IF_FAILED(ksys_attention_check());
-    if (line->isLineFound == 0) {
-        result->isComputed = 1;
-        return 0;
-    }
-    koc_charSegmentRunParams working;
-    KOC_RETURN_IF_FAILED(koc_charSegmentRunParams_constructCopy(&working, params));
-    koc::Always dropWorking([&] { koc_charSegmentRunParams_destruct(&working); });
-    KOC_RETURN_IF_FAILED(ksys_attention_check());
-    KOC_RETURN_IF_FAILED(kimg_image_assign(&lines[0].rectifiedLineImage, &line->lineImage));
-    lines[0].lineAngle = line->lineAngle;
-    lines[0].skewAngle = line->skewAngle;
-    lines[0].polarity = line->polarity;
-    lines[0].isFound = 1;
-    // The polarity line extraction decided replaces the requested one, in
-    // the working copy only.
-    working.polarity = line->polarity;
-    const bool normalized = line->isNormalizedImageValid != 0;
-    KOC_RETURN_IF_FAILED(koc::segment::segmentCharactersCore(normalized ? &line->normalizedImage : &line->lineImage,
-                                                             normalized ? 1 : 0, 1, &line->lineMask, &working,
-                                                             line->lineHeight, lines));
-    KOC_RETURN_IF_FAILED(ksys_attention_check());
-    result->isComputed = 1;
-    return 0;
+    return koc::interface::segmentCharactersOnly(line, params, koc::segment::SegmentOptions{}, result);
 }
+
+KOC_API int32_t koc_segmentCharactersOnlyExt_(const koc_lineExtractResult* line, const koc_charSegmentRunParams* params,
+                                              const koc_charSegmentExtensions* ext,
+                                              koc_charSegmentParagraphResult* result) noexcept
+{
+    KOC_ASSERT(line != nullptr && params != nullptr && ext != nullptr && result != nullptr);
+    result->isComputed = 0;
+    koc::segment::SegmentOptions options;
+    KOC_RETURN_IF_FAILED(koc::interface::optionsOf(ext, &options));
+    return koc::interface::segmentCharactersOnly(line, params, options, result);
+}
+
+#define KOC_EXT_ENTRY(name, slot, ImageT, RectsT, ResultT, call)                                          \
+    KOC_API int32_t name(const ImageT* image, const RectsT* rects, const koc_charSegmentRunParams* params, \
+                         const koc_charSegmentExtensions* ext, ResultT* result) noexcept                  \
+    {                                                                                                     \
+        KOC_ASSERT(ext != nullptr);                                                                       \
+        return call<slot>(image, rects, params, result, ext);                                             \
+    }
+KOC_EXT_ENTRY(koc_segmentCharactersExt8, 0, kimg_imageConst, kstd_vector_kmath_shapeAffineRect, koc_charSegmentResult,
+              allParagraphs)
+KOC_EXT_ENTRY(koc_segmentCharactersExt16, 1, kimg_imageConst, kstd_vector_kmath_shapeAffineRect,
+              koc_charSegmentResult, allParagraphs)
+KOC_EXT_ENTRY(koc_segmentCharactersRangeImageExt16, 2, k3img_rangeImage16Const, kstd_vector_kmath_shapeAffineRect,
+              koc_charSegmentResult, allParagraphs)
+KOC_EXT_ENTRY(koc_segmentCharactersParagraphExt8, 0, kimg_imageConst, kmath_shapeAffineRect,
+              koc_charSegmentParagraphResult, paragraph)
+KOC_EXT_ENTRY(koc_segmentCharactersParagraphExt16, 1, kimg_imageConst, kmath_shapeAffineRect,
+              koc_charSegmentParagraphResult, paragraph)
+KOC_EXT_ENTRY(koc_segmentCharactersParagraphRangeImageExt16, 2, k3img_rangeImage16Const, kmath_shapeAffineRect,
+              koc_charSegmentParagraphResult, paragraph)
+#undef KOC_EXT_ENTRY
 
 }  // extern "C"

@@ -36,7 +36,7 @@ int32_t finishLineSegmentation(const kimg_image* source, int32_t shareSourceImag
 
 int32_t extractLineElements(const kimg_image* source, int32_t shareSourceImage, const kimg_image* working,
                             const kimg_imageRle* lineMask, const koc_charSegmentRunParams* params,
-                            koc_charSegmentLineResult* lines) noexcept
+                            const SegmentOptions& options, koc_charSegmentLineResult* lines) noexcept
 {
     kstd_vector32s counts;
     KOC_RETURN_IF_FAILED(kstd_vector32s_constructEmpty(&counts));
@@ -71,7 +71,8 @@ int32_t extractLineElements(const kimg_image* source, int32_t shareSourceImage, 
         KOC_ASSERT(count <= data.rawElements.base.size);
         KOC_RETURN_IF_FAILED(ksys_attention_check());
         KOC_RETURN_IF_FAILED(refineLineElements(&data, static_cast<const koc_charSegmentElementInfo*>(data.rawElements.base.begin),
-                                                count, working, params, &data.treeElements));
+                                                count, working, params, &data.treeElements,
+                                                options.splitTouchingGlyphs));
         KOC_RETURN_IF_FAILED(ksys_attention_check());
         KOC_RETURN_IF_FAILED(finishLineSegmentation(source, shareSourceImage, working, params, &lines[i]));
     }
@@ -82,7 +83,8 @@ int32_t extractLineElements(const kimg_image* source, int32_t shareSourceImage, 
 
 int32_t segmentCharactersCore(const kimg_image* lineImage, int32_t isNormalized, int32_t shareSourceImage,
                               const kimg_imageRle* lineMask, const koc_charSegmentRunParams* params,
-                              double lineHeight, koc_charSegmentLineResult* lines) noexcept
+                              double lineHeight, koc_charSegmentLineResult* lines,
+                              const SegmentOptions& options) noexcept
 {
     KOC_ASSERT(lineImage != nullptr && params != nullptr && lines != nullptr);
     if (params->polarity != 1 && params->polarity != 2) {
@@ -131,7 +133,7 @@ int32_t segmentCharactersCore(const kimg_image* lineImage, int32_t isNormalized,
     KOC_RETURN_IF_FAILED(ksys_attention_check());
     KOC_RETURN_IF_FAILED(runBlobAnalysis(&working, params, &lines[0], nullptr, &lines[0].lineData->blobResults));
     KOC_RETURN_IF_FAILED(ksys_attention_check());
-    KOC_RETURN_IF_FAILED(extractLineElements(lineImage, shareSourceImage, &working, lineMask, params, lines));
+    KOC_RETURN_IF_FAILED(extractLineElements(lineImage, shareSourceImage, &working, lineMask, params, options, lines));
     KOC_RETURN_IF_FAILED(ksys_attention_check());
 
     for (int32_t i = 0; i < params->numLines; ++i) {
@@ -147,7 +149,11 @@ int32_t segmentCharactersCore(const kimg_image* lineImage, int32_t isNormalized,
                 KOC_RETURN_IF_FAILED(hypotheses::runPitchPrePass(line->lineData, params, &working, &settled));
             }
             if (!settled) {
-                KOC_RETURN_IF_FAILED(hypotheses::walkLineTree(line->lineData));
+                // The budget grows with the line's fragments, so a long line
+                // is not cut shorter than a short one.
+                const int64_t budget = int64_t{options.walkNodeBudget} *
+                                       static_cast<int64_t>(line->lineData->tree.levels.base.size);
+                KOC_RETURN_IF_FAILED(hypotheses::walkLineTree(line->lineData, budget));
                 KOC_RETURN_IF_FAILED(ksys_attention_check());
             }
             KOC_RETURN_IF_FAILED(positionsFromBestPath(line));

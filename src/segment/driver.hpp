@@ -7,11 +7,19 @@
 
 namespace koc::segment {
 
+// The opt-in extensions of the road (koc_extensions.h); the default is the
+// plain road.
+struct SegmentOptions {
+    bool splitTouchingGlyphs = false;
+    int32_t walkNodeBudget = 0;  // prefixes per fragment; 0: none
+};
+
 // lines points at the paragraph's params->numLines line results; line 0
 // already holds the rectified line image and angles. params->polarity must
 // be decided (1 or 2), else KOC_E_POLARITY_UNDECIDED.
 int32_t segmentCharactersCore(const kimg_image* lineImage, int32_t isNormalized, int32_t shareSourceImage,
                               const kimg_imageRle* lineMask, const koc_charSegmentRunParams* params,
-                              double lineHeight, koc_charSegmentLineResult* lines) noexcept;
+                              double lineHeight, koc_charSegmentLineResult* lines,
+                              const SegmentOptions& options = {}) noexcept;
 
 }  // namespace koc::segment

@@ -17,6 +17,7 @@
 #include "services/guard.hpp"
 #include "koc/ksys.h"
 #include "segment/char_windows.hpp"
+#include "segment/touching.hpp"
 #include "segment/wide_split.hpp"
 #include "services/pel_ops.hpp"
 
@@ -66,6 +67,11 @@ void sortByX(ElementList* list)
         sorted[i] = (*list)[static_cast<size_t>(keys[i].second)];
     }
     *list = std::move(sorted);
+}
+
+int32_t splitTouching(Elements* elements, const kimg_image* blobImage) noexcept
+{
+    return splitTouchingGlyphs(elements, blobImage, nullptr);
 }
 
 }  // namespace
@@ -519,7 +525,7 @@ int32_t resegmentMarkedElements(Elements* elements, const kimg_image* workingIma
 
 int32_t refineLineElements(LineData* data, const koc_charSegmentElementInfo* elements, int32_t count,
                            const kimg_image* workingImage, const koc_charSegmentRunParams* params,
-                           Elements* treeElements) noexcept
+                           Elements* treeElements, bool splitTouchingGlyphs) noexcept
 {
     KOC_ASSERT(data != nullptr && workingImage != nullptr && params != nullptr && treeElements != nullptr);
     KOC_ASSERT(count >= 0 && (count == 0 || elements != nullptr));
@@ -555,7 +561,10 @@ int32_t refineLineElements(LineData* data, const koc_charSegmentElementInfo* ele
     if (changed == 0) {
         // The tree reads its fragments left to right: blob order is raster
         // order, and re-segmented pieces may land behind their neighbours.
-        return sortElementsByX(treeElements);
+        KOC_RETURN_IF_FAILED(sortElementsByX(treeElements));
+        // Last, so that no merge joins the overlapping pieces of W and A
+        // again.
+        return splitTouchingGlyphs ? splitTouching(treeElements, blobImage.get()) : 0;
     }
     int32_t before = 0;
     KOC_RETURN_IF_FAILED(kstd_vector_koc_charSegmentElementInfo_getSize(treeElements, &before));
@@ -567,7 +576,8 @@ int32_t refineLineElements(LineData* data, const koc_charSegmentElementInfo* ele
         // and keep each re-segmented piece as one element.
         KOC_RETURN_IF_FAILED(splitWideElements(treeElements, workingImage, blobImage.get(), params, 0, 1, &changed));
     }
-    return sortElementsByX(treeElements);
+    KOC_RETURN_IF_FAILED(sortElementsByX(treeElements));
+    return splitTouchingGlyphs ? splitTouching(treeElements, blobImage.get()) : 0;
 }
 
 }  // namespace koc::segment

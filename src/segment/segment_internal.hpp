@@ -46,10 +46,11 @@ int32_t groupElementsSingleLine(const koc_charSegmentRunParams* params, const se
 
 // From the line's first count raw elements to its tree elements: broken
 // characters merged, over-tall elements cropped and re-segmented, wide ones
-// cut apart; left to right.
+// cut apart; left to right. With splitTouchingGlyphs, glyphs that still
+// touch are then cut along the cheapest path through their ink (touching.hpp).
 int32_t refineLineElements(LineData* data, const koc_charSegmentElementInfo* elements, int32_t count,
                            const kimg_image* workingImage, const koc_charSegmentRunParams* params,
-                           Elements* treeElements) noexcept;
+                           Elements* treeElements, bool splitTouchingGlyphs = false) noexcept;
 
 // ---- character windows (char_windows.cpp) ----
 

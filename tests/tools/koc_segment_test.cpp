@@ -335,6 +335,9 @@ TEST_F(ToolTest, MalformedArgumentsAreUsageErrors)
     std::ofstream(path("typo.json")) << R"({"maxLineAngel": 3})";
     std::ofstream(path("string.json")) << R"({"spaceParams": {"minSpaceWidth": "7"}})";
     std::ofstream(path("overflow.json")) << R"({"maxLineAngle": 1e400})";
+    std::ofstream(path("ext-flag.json")) << R"({"extensions": {"splitTouchingGlyphs": 2}})";
+    std::ofstream(path("ext-name.json")) << R"({"extensions": {"splitTouching": true}})";
+    std::ofstream(path("ext-budget.json")) << R"({"extensions": {"walkNodeBudget": -5}})";
     const std::vector<std::array<std::string, 2>> cases = {
         {"--polarity=-1", "polarity: -1 is not a whole number"},
         {"--minCharArea 2.5", "minCharArea: 2.5 is not a whole number"},
@@ -347,6 +350,10 @@ TEST_F(ToolTest, MalformedArgumentsAreUsageErrors)
         {"--params " + quoted(path("string.json")), "minSpaceWidth: expected a number"},
         {"--params " + quoted(path("overflow.json")), "number overflow"},
         {"--params " + quoted(dir), "not a regular file"},
+        {"--params " + quoted(path("ext-flag.json")), "extensions.splitTouchingGlyphs: expected true or false"},
+        {"--params " + quoted(path("ext-name.json")), "extensions.splitTouching: no such extension"},
+        {"--params " + quoted(path("ext-budget.json")), "extensions.walkNodeBudget: expected a whole number >= 0"},
+        {"--walk-budget -1", "--walk-budget"},
         {"--jobs 0", "--jobs"},
         {"--no-such-flag", "no-such-flag"},
     };

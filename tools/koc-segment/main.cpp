@@ -128,6 +128,8 @@ int main(int argc, char** argv)
     bool printParams = false;
     bool autoParams = false;
     bool noAuto = false;
+    bool splitTouching = false;
+    int32_t walkBudget = 0;
     int32_t overlayScale = 0;
     int32_t jobs = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
 
@@ -151,6 +153,15 @@ int main(int argc, char** argv)
                  "measure each paragraph's line and choose its run parameters; fields set by --params or flags are "
                  "kept (the default)");
     app.add_flag("--no-auto", noAuto, "run the given run parameters as they are, without measuring");
+    CLI::Option* splitOpt =
+        app.add_flag("--split-touching,!--no-split-touching", splitTouching,
+                     "cut touching glyphs along the cheapest path through their ink (--auto: where glyphs touch)")
+            ->group("Extensions");
+    CLI::Option* budgetOpt =
+        app.add_option("--walk-budget", walkBudget,
+                       "path prefixes the hypothesis walk may visit per fragment, 0: no limit (--auto: 64 on noisy lines)")
+            ->group("Extensions")
+            ->check(CLI::NonNegativeNumber);
     app.add_option("--json", jsonPath, "write the results as JSON to FILE ('-': standard output, no table)")
         ->type_name("FILE|-");
     app.add_option("--overlay", overlayPath, "draw the results over the image into a PNG (several images: FILE-k.png)")
@@ -205,6 +216,9 @@ int main(int argc, char** argv)
         if (!applyParamsFile(paramsPath, request.params, error, &json)) {
             return usageError(paramsPath + ": " + error);
         }
+        if (!applyExtensionsJson(json, request.ext, request.extGiven, error)) {
+            return usageError(paramsPath + ": " + error);
+        }
         request.pinned |= pinnedByJson(json);
     }
     for (size_t i = 0; i < fields.size(); ++i) {
@@ -215,6 +229,14 @@ int main(int argc, char** argv)
         if (flagOptions[i]->count() > 0) {
             request.pinned |= pinBitOfField(i);
         }
+    }
+    if (splitOpt->count() > 0) {
+        request.ext.splitTouchingGlyphs = splitTouching ? 1u : 0u;
+        request.extGiven |= kExtSplitTouching;
+    }
+    if (budgetOpt->count() > 0) {
+        request.ext.walkNodeBudget = walkBudget;
+        request.extGiven |= kExtWalkBudget;
     }
     // Measuring is the default: on lines it has not seen, a user who gives
     // only the image and a rectangle fares far better with it than with

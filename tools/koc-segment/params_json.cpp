@@ -132,6 +132,9 @@ bool applyParamsJson(const nlohmann::ordered_json& json, koc_charSegmentRunParam
         return false;
     }
     for (const auto& [key, value] : json.items()) {
+        if (key == "extensions") {
+            continue;  // the extensions' own object (applyExtensionsJson)
+        }
         if (key == "cellRectParams" || key == "spaceParams") {
             if (!value.is_object()) {
                 error = key + ": expected an object";
@@ -263,6 +266,41 @@ std::string fieldsOfCode(int32_t code, const koc_charSegmentRunParams& params)
         return out;
     }
     return {};
+}
+
+bool applyExtensionsJson(const nlohmann::ordered_json& json, koc_charSegmentExtensions& ext, unsigned& given,
+                         std::string& error)
+{
+    if (!json.is_object() || !json.contains("extensions")) {
+        return true;
+    }
+    const nlohmann::ordered_json& object = json["extensions"];
+    if (!object.is_object()) {
+        error = "extensions: expected an object";
+        return false;
+    }
+    for (const auto& [key, value] : object.items()) {
+        if (key == "splitTouchingGlyphs" && value.is_boolean()) {
+            ext.splitTouchingGlyphs = value.get<bool>() ? 1u : 0u;
+            given |= kExtSplitTouching;
+        } else if (key == "walkNodeBudget" && value.is_number_integer() && value.get<int64_t>() >= 0 &&
+                   value.get<int64_t>() <= INT32_MAX) {
+            ext.walkNodeBudget = static_cast<int32_t>(value.get<int64_t>());
+            given |= kExtWalkBudget;
+        } else if (key == "splitTouchingGlyphs" || key == "walkNodeBudget") {
+            error = "extensions." + key + (key == "walkNodeBudget" ? ": expected a whole number >= 0" : ": expected true or false");
+            return false;
+        } else {
+            error = "extensions." + key + ": no such extension";
+            return false;
+        }
+    }
+    return true;
+}
+
+nlohmann::ordered_json extensionsToJson(const koc_charSegmentExtensions& ext)
+{
+    return {{"splitTouchingGlyphs", ext.splitTouchingGlyphs != 0}, {"walkNodeBudget", ext.walkNodeBudget}};
 }
 
 } // namespace kocseg

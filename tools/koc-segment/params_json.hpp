@@ -62,4 +62,14 @@ uint64_t pinnedByJson(const nlohmann::ordered_json& json);
 // "minCharWidth, maxCharWidth"), each with its value; empty for other codes.
 std::string fieldsOfCode(int32_t code, const koc_charSegmentRunParams& params);
 
+// The segmentation extensions (koc_extensions.h) travel in --params under
+// their own object, {"extensions": {"splitTouchingGlyphs": true,
+// "walkNodeBudget": 64}}; applyParamsJson skips it. Sets the extensions the
+// object names and their bits in given; false with a message for anything
+// else in it.
+enum : unsigned { kExtSplitTouching = 1, kExtWalkBudget = 2 };
+bool applyExtensionsJson(const nlohmann::ordered_json& json, koc_charSegmentExtensions& ext, unsigned& given,
+                         std::string& error);
+nlohmann::ordered_json extensionsToJson(const koc_charSegmentExtensions& ext);
+
 } // namespace kocseg

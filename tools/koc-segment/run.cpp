@@ -151,6 +151,12 @@ LineReport lineReport(const koc_charSegmentLineResult& line, double lineHeight)
 
 // Extraction and segmentation of paragraph index; the report's lines and
 // line rectangle are filled as far as the library got.
+// A line is noisy for the walk's budget when the background's spread
+// reaches an eighth of the contrast; 64 prefixes per fragment leave every
+// clean line's walk as it is and bound a speck field's.
+constexpr double kNoisyContrastShare = 8.0;
+constexpr int32_t kAutoWalkBudget = 64;
+
 int32_t runParagraph(const RunRequest& request, const kimg_image* image8, const kimg_image* image16,
                      const k3img_rangeImage16* range, const kmath_shapeAffineRect& rect, ParagraphReport& out,
                      double& elapsedMs, const std::string& dumpBase, std::string& dumpError)
@@ -165,6 +171,7 @@ int32_t runParagraph(const RunRequest& request, const kimg_image* image8, const 
     }
     const auto start = std::chrono::steady_clock::now();
     const koc_charSegmentRunParams* params = &request.params;
+    koc_charSegmentExtensions ext = request.ext;
     if (request.autoParams) {
         // A range image is measured on its 16-bit image as it is: the gap
         // filling only matters for the segmentation itself.
@@ -186,6 +193,15 @@ int32_t runParagraph(const RunRequest& request, const kimg_image* image8, const 
             out.autoParams = chosen;
             out.estimate = estimate;
             params = &out.autoParams;
+            // The extensions the measurements call for, unless the user
+            // set them: the touching split where glyphs touch, the walk's
+            // budget where noise leaves many fragments to group.
+            if ((request.extGiven & kExtSplitTouching) == 0) {
+                ext.splitTouchingGlyphs = estimate.isTouching != 0 ? 1u : 0u;
+            }
+            if ((request.extGiven & kExtWalkBudget) == 0 && estimate.noiseLevel * kNoisyContrastShare > estimate.contrast) {
+                ext.walkNodeBudget = kAutoWalkBudget;
+            }
         }
         if (request.estimateOnly) {
             elapsedMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -198,7 +214,7 @@ int32_t runParagraph(const RunRequest& request, const kimg_image* image8, const 
         if (out.lineFound) {
             out.lineRect = pointsOf(extraction->lineRect);
         }
-        rc = koc_segmentCharactersOnly_(extraction.get(), params, result.get());
+        rc = koc_segmentCharactersOnlyExt_(extraction.get(), params, &ext, result.get());
     }
     elapsedMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     if (rc < 0) {
