@@ -52,13 +52,17 @@ typedef struct ksys_memoryHooks {
 KOC_API int32_t ksys_memory_setHooks(const ksys_memoryHooks* hooks) KOC_NOEXCEPT;
 
 /* ---- processor features ---- */
+/* featureBits: the optimised kernels this processor can run. */
+#define KSYS_CPU_FEATURE_AVX2 0x00000001u /* x86 AVX2: gradient field and projection kernels */
+
 typedef struct ksys_cpuinfo {
-    uint32_t featureBits;     /* optimised-kernel features available; 0: portable code only */
+    uint32_t featureBits;     /* KSYS_CPU_FEATURE_* bits; 0: portable code only */
     int32_t logicalProcessors;
 } ksys_cpuinfo;
 
 /* Enables processor features for the current thread for the length of a
- * call. This build runs portable kernels only, so it changes nothing. */
+ * call. The optimised kernels need nothing switched on, so it changes
+ * nothing. */
 KOC_API int32_t ksys_cpuinfo_init_(uint32_t mode, uint32_t features) KOC_NOEXCEPT;
 KOC_API int32_t ksys_cpuinfo_get(ksys_cpuinfo* info) KOC_NOEXCEPT;
 

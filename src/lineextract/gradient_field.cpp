@@ -6,6 +6,7 @@
 // vectors in 20. The portable kernels are the reference; an optimised kernel
 // must reproduce them bit for bit.
 #include "lineextract/gradient_field.hpp"
+#include "lineextract/gradient_kernels.hpp"
 
 #include <algorithm>
 #include <cstdlib>
@@ -29,13 +30,6 @@ constexpr int32_t kDepth = sizeof(Pixel) == 1 ? KIMG_DEPTH_8 : KIMG_DEPTH_16;
 // Field pels are signed responses stored in the unsigned image of the same depth.
 template <class Pixel>
 using SampleOf = std::make_signed_t<Pixel>;
-
-// This build carries portable kernels only; an optimised kernel would take
-// this slot and decline with the same code when it cannot run.
-int32_t noOptimizedKernel() noexcept
-{
-    return KOC_E_NO_OPTIMIZED_KERNEL;
-}
 
 // x in 16.16: the half offset, then truncation toward zero. The negative
 // offset is a hair under one half, so an exact half goes up on both sides of
@@ -76,7 +70,8 @@ struct SampleGrid {
 
 // One row of samples at source pixels (x0 + i, y), i < n: the Sobel response
 // where all eight neighbours exist, 0 elsewhere, as the general walk gives.
-template <class Pixel>
+// Vectorised, the interior is the optimised kernel's row operation.
+template <class Pixel, bool Vectorised>
 void uprightRow(const kimg_windowConst& src, bool hasInterior, int32_t x0, int32_t y, int32_t n,
                 SampleOf<Pixel>* out) noexcept
 {
@@ -94,6 +89,11 @@ void uprightRow(const kimg_windowConst& src, bool hasInterior, int32_t x0, int32
         const Pixel* up = c - src.pitch;
         const Pixel* dn = c + src.pitch;
         Sample* o = out + 2 * begin;
+        if constexpr (Vectorised) {
+            simd::sobelRowAvx2(up, c, dn, end - begin, o);
+            std::fill(out + 2 * end, out + 2 * n, Sample{0});
+            return;
+        }
         for (int32_t i = 0; i < end - begin; ++i) {
             const int32_t gx = up[i + 1] + 2 * c[i + 1] + dn[i + 1] - up[i - 1] - 2 * c[i - 1] - dn[i - 1];
             const int32_t gy = dn[i - 1] + 2 * dn[i] + dn[i + 1] - up[i - 1] - 2 * up[i] - up[i + 1];
@@ -107,8 +107,10 @@ void uprightRow(const kimg_windowConst& src, bool hasInterior, int32_t x0, int32
 // Each sample is the Sobel response at the pixel that holds the sample point
 // (floor, no interpolation), divided by 8 so that the 8-bit field keeps the
 // full response range of an 8-bit image in a signed byte (|g| <= 1020).
-template <class Pixel>
-int32_t gradientFieldPortable(const kimg_windowConst& src, const kimg_window& dst, const SampleGrid& g) noexcept
+// Vectorised (the optimised kernel, 8-bit only) differs in the upright rows'
+// arithmetic alone; a turned grid reads scattered pixels and walks as before.
+template <class Pixel, bool Vectorised>
+int32_t gradientFieldRows(const kimg_windowConst& src, const kimg_window& dst, const SampleGrid& g) noexcept
 {
     using Sample = SampleOf<Pixel>;
     const auto* base = static_cast<const Pixel*>(src.pixels);
@@ -133,7 +135,7 @@ int32_t gradientFieldPortable(const kimg_windowConst& src, const kimg_window& ds
             // An upright grid walks one pixel at a time along one source
             // row (its positions never wrapping): the same samples, with the
             // bounds worked out once per row.
-            uprightRow<Pixel>(src, hasInterior, x0, static_cast<int32_t>(py) >> 16, g.nx, out);
+            uprightRow<Pixel, Vectorised>(src, hasInterior, x0, static_cast<int32_t>(py) >> 16, g.nx, out);
             rowX += static_cast<uint32_t>(g.vx);
             rowY += static_cast<uint32_t>(g.vy);
             continue;
@@ -254,9 +256,12 @@ int32_t getGradientField(const kimg_imageConst* image, const kmath_shapeAffineRe
     kimg_window dst;
     KOC_RETURN_IF_FAILED(kimg_window_init(&dst, field));
 
-    const auto portable = [&] { return gradientFieldPortable<Pixel>(src, dst, g); };
+    const auto portable = [&] { return gradientFieldRows<Pixel, false>(src, dst, g); };
     if constexpr (sizeof(Pixel) == 1) {
-        return runKernelSlot("koc_computeGradientField", noOptimizedKernel, portable);
+        const auto optimized = [&] {
+            return simd::avx2Available() ? gradientFieldRows<Pixel, true>(src, dst, g) : KOC_E_NO_OPTIMIZED_KERNEL;
+        };
+        return runKernelSlot("koc_computeGradientField", optimized, portable);
     } else {
         return portable();
     }
@@ -359,6 +364,32 @@ int32_t findBinRuns(SlopeLines& line, int32_t nx, services::Vector<BinRun>& runs
     });
 }
 
+// The optimised horizontal kernel: each row widened once, then per slope the
+// running sums of its contributions, so that a run's sum is the difference
+// of two running sums (modulo 2^32, as the bins wrap) instead of a loop.
+template <bool Absolute>
+int32_t projectHorizAvx2(const kimg_windowConst& fw, int32_t nx, int32_t ny, const SlopeLines* lines, int32_t count,
+                         const BinRun* runs, int16_t* widened, uint32_t* prefix) noexcept
+{
+    const auto* base = static_cast<const int8_t*>(fw.pixels);
+    const int32_t padded = simd::paddedSamples(nx);
+    for (int32_t r = 0; r < ny; ++r) {
+        KOC_RETURN_IF_FAILED(ksys_attention_check());
+        simd::widenSamplesAvx2(base + r * fw.pitch, nx, widened);
+        for (int32_t s = 0; s < count; ++s) {
+            const SlopeLines& line = lines[s];
+            simd::contributionPrefixAvx2(widened, padded, line.normalX, line.normalY, Absolute, prefix);
+            int32_t* bins = line.bins + r;
+            int32_t start = 0;
+            for (const BinRun* run = runs + line.firstRun; run != runs + line.endRun; ++run) {
+                addToBin(bins[run->bin], prefix[run->end] - prefix[start]);
+                start = run->end;
+            }
+        }
+    }
+    return 0;
+}
+
 // Bins run along the field: row r of the lines x + t * y = const is shifted
 // by extent - (offset >> 16), the offset falling by t per row.
 template <class Sample, bool Absolute>
@@ -378,6 +409,27 @@ int32_t projectVertPortable(const kimg_windowConst& fw, int32_t nx, int32_t ny, 
             for (int32_t k = 0; k < nx; ++k) {
                 addToBin(bins[k], contribution<Absolute>(row[2 * k], row[2 * k + 1], normalX, normalY));
             }
+            line.offset -= line.slope;
+        }
+    }
+    return 0;
+}
+
+// The optimised vertical kernel: the portable one with each row widened once
+// and its contributions formed and added eight at a time.
+template <bool Absolute>
+int32_t projectVertAvx2(const kimg_windowConst& fw, int32_t nx, int32_t ny, SlopeLines* lines, int32_t count,
+                        int16_t* widened) noexcept
+{
+    const auto* base = static_cast<const int8_t*>(fw.pixels);
+    for (int32_t r = 0; r < ny; ++r) {
+        KOC_RETURN_IF_FAILED(ksys_attention_check());
+        simd::widenSamplesAvx2(base + r * fw.pitch, nx, widened);
+        for (int32_t s = 0; s < count; ++s) {
+            SlopeLines& line = lines[s];
+            const int64_t shift = line.extent - (line.offset >> 16);
+            KOC_ASSERT(shift >= 0 && shift + nx <= line.size);
+            simd::addContributionsAvx2(widened, nx, line.normalX, line.normalY, Absolute, line.bins + shift);
             line.offset -= line.slope;
         }
     }
@@ -483,7 +535,29 @@ int32_t projectGradientField(const kimg_imageConst* field, const kstd_vector32s*
         }
     };
     if constexpr (sizeof(Sample) == 1) {
-        return runKernelSlot(kernelName, noOptimizedKernel, portable);
+        services::Vector<int16_t> widened;
+        services::Vector<uint32_t> prefix;
+        const auto optimized = [&]() -> int32_t {
+            if (!simd::avx2Available()) {
+                return KOC_E_NO_OPTIMIZED_KERNEL;
+            }
+            const int32_t padded = simd::paddedSamples(nx);
+            KOC_RETURN_IF_FAILED(guarded([&]() -> int32_t {
+                widened.resize(2 * static_cast<size_t>(padded));
+                if (!Vertical) {
+                    prefix.resize(static_cast<size_t>(padded) + 1);
+                }
+                return 0;
+            }));
+            if constexpr (Vertical) {
+                const auto kernel = absolute != 0 ? projectVertAvx2<true> : projectVertAvx2<false>;
+                return kernel(fw, nx, ny, lines.data(), count, widened.data());
+            } else {
+                const auto kernel = absolute != 0 ? projectHorizAvx2<true> : projectHorizAvx2<false>;
+                return kernel(fw, nx, ny, lines.data(), count, runs.data(), widened.data(), prefix.data());
+            }
+        };
+        return runKernelSlot(kernelName, optimized, portable);
     } else {
         return portable();
     }

@@ -154,6 +154,16 @@ int32_t sampleRows(const kimg_windowConst& in, const Frame& f, const kimg_window
             int32_t y0 = static_cast<int32_t>(py >> 16);
             uint32_t wx = static_cast<uint32_t>((px >> 8) & 0xff);
             uint32_t wy = static_cast<uint32_t>((py >> 8) & 0xff);
+            if (static_cast<uint32_t>(x0) < static_cast<uint32_t>(maxX) &&
+                static_cast<uint32_t>(y0) < static_cast<uint32_t>(maxY)) {
+                // Both neighbours inside: no clamping, one row address.
+                const Pixel* a = rowAt<Pixel>(in, y0) + x0;
+                const Pixel* b = a + in.pitch;
+                const uint32_t top = a[0] * (256 - wx) + a[1] * wx;
+                const uint32_t bottom = b[0] * (256 - wx) + b[1] * wx;
+                dst[i] = static_cast<Pixel>((top * (256 - wy) + bottom * wy + 32768) >> 16);
+                continue;
+            }
             // Replicate the border: clamp both neighbours into the window.
             const int32_t x1 = std::clamp(x0 + 1, 0, maxX);
             const int32_t y1 = std::clamp(y0 + 1, 0, maxY);

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "services/cpu_features.hpp"
 #include "services/guard.hpp"
 #include "koc/ksys.h"
 
@@ -176,8 +177,27 @@ KOC_API int32_t ksys_memory_setHooks(const ksys_memoryHooks* hooks) noexcept
     return 0;
 }
 
-// There are no optimised kernels in this build: the enabler has nothing to
-// switch on, and the information record reports portable code only.
+}  // extern "C"
+
+namespace koc::services {
+
+// The x86 kernels are built for AVX2 by function attribute and chosen at run
+// time; elsewhere there are portable kernels only.
+uint32_t cpuFeatureBits() noexcept
+{
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+    return __builtin_cpu_supports("avx2") ? KSYS_CPU_FEATURE_AVX2 : 0u;
+#else
+    return 0u;
+#endif
+}
+
+}  // namespace koc::services
+
+extern "C" {
+
+// The optimised kernels need no mode switched on (AVX2 state is always
+// usable in user code), so the enabler has nothing to do.
 KOC_API int32_t ksys_cpuinfo_init_(uint32_t, uint32_t) noexcept
 {
     return 0;
@@ -186,7 +206,7 @@ KOC_API int32_t ksys_cpuinfo_init_(uint32_t, uint32_t) noexcept
 KOC_API int32_t ksys_cpuinfo_get(ksys_cpuinfo* info) noexcept
 {
     KOC_ASSERT(info != nullptr);
-    info->featureBits = 0;
+    info->featureBits = koc::services::cpuFeatureBits();
     const unsigned n = std::thread::hardware_concurrency();
     info->logicalProcessors = n == 0 ? 1 : static_cast<int32_t>(n);
     return 0;

@@ -97,12 +97,15 @@ TEST(ResultCodes, EveryListedCodeHasADistinctNameAndAMessage)
     EXPECT_EQ(static_cast<int32_t>(0x800013adu), KOC_E_NOT_COMPUTED);
 }
 
-TEST(CpuInfo, EnablerIsHarmlessAndReportsPortableCode)
+TEST(CpuInfo, EnablerIsHarmlessAndReportsTheOptimisedKernelsThatCanRun)
 {
     EXPECT_EQ(0, ksys_cpuinfo_init_(0, 14));
     ksys_cpuinfo info{};
     ASSERT_EQ(0, ksys_cpuinfo_get(&info));
-    EXPECT_EQ(0u, info.featureBits);
+    EXPECT_EQ(0u, info.featureBits & ~KSYS_CPU_FEATURE_AVX2);
+#if defined(__x86_64__) && defined(__GNUC__)
+    EXPECT_EQ(info.featureBits != 0, __builtin_cpu_supports("avx2") != 0);
+#endif
     EXPECT_GE(info.logicalProcessors, 1);
 }
 

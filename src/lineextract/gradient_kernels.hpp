@@ -1,0 +1,45 @@
+// gradient_kernels.hpp: the row operations of the optimised gradient-field
+// and projection kernels. The loops around them (grid walk, runs, offsets,
+// attention checks) are shared with the portable kernels in
+// gradient_field.cpp; only the per-row arithmetic differs, and it must give
+// the portable results bit for bit.
+//
+// Callers check avx2Available() first; the functions themselves assume it.
+#pragma once
+
+#include <cstdint>
+
+namespace koc::lineextract::simd {
+
+// Samples handled per vector step; the widened rows are padded to a multiple
+// of this with zero samples, whose contributions are zero.
+constexpr int32_t kSampleBlock = 8;
+
+constexpr int32_t paddedSamples(int32_t n) noexcept
+{
+    return (n + kSampleBlock - 1) / kSampleBlock * kSampleBlock;
+}
+
+bool avx2Available() noexcept;
+
+// Sobel responses of pixels c[0..n) of an 8-bit row, divided by 8, stored as
+// interleaved (gx, gy) signed bytes. c[-1], c[n] and the same columns of the
+// rows above (up) and below (dn) must be readable.
+void sobelRowAvx2(const uint8_t* up, const uint8_t* c, const uint8_t* dn, int32_t n, int8_t* out) noexcept;
+
+// A row of nx 8-bit field samples widened to 16 bits, zero-padded to
+// paddedSamples(nx) samples (2 * paddedSamples(nx) values).
+void widenSamplesAvx2(const int8_t* row, int32_t nx, int16_t* out) noexcept;
+
+// The contributions (gx * normalX + gy * normalY + 32) >> 6 (their magnitude
+// when absolute) of a widened row, as running sums modulo 2^32:
+// prefix[0] = 0 and prefix[k + 1] = prefix[k] + contribution k, for
+// k < padded (a multiple of kSampleBlock).
+void contributionPrefixAvx2(const int16_t* samples, int32_t padded, int16_t normalX, int16_t normalY, bool absolute,
+                            uint32_t* prefix) noexcept;
+
+// bins[k] += contribution k for k < nx (bins wrap modulo 2^32).
+void addContributionsAvx2(const int16_t* samples, int32_t nx, int16_t normalX, int16_t normalY, bool absolute,
+                          int32_t* bins) noexcept;
+
+}  // namespace koc::lineextract::simd

@@ -1,0 +1,13 @@
+// cpu_features.hpp: what the processor offers the optimised kernels. The
+// answer is the processor's and never changes within a process, so kernels
+// ask it per call instead of caching it anywhere.
+#pragma once
+
+#include <cstdint>
+
+namespace koc::services {
+
+// KSYS_CPU_FEATURE_* bits this processor (and this build) can run.
+uint32_t cpuFeatureBits() noexcept;
+
+}  // namespace koc::services
