@@ -75,15 +75,7 @@ BENCHMARK(BM_MergeSpeckField)->Args({500, 1})->Args({2000, 1})->Args({2000, 2})-
 // per mille of its pixels, through the default road.
 void BM_SegmentNoisyLine(benchmark::State& state)
 {
-    test::TextLine line;
-    line.count = 40;
-    line.pitch = 14;
-    line.glyphWidth = 10;
-    line.glyphHeight = 20;
-    line.originX = 16;
-    line.originY = 14;
-    line.width = 600;
-    line.height = 48;
+    const test::TextLine line = test::fortyCharacterLine();
     kimg_image image = line.render();
     kimg_window w;
     kimg_window_init(&w, &image);

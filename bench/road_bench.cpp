@@ -27,15 +27,7 @@ void timeParagraph(benchmark::State& state, kimg_image* image, const kmath_shape
 
 void BM_SegmentParagraph(benchmark::State& state)
 {
-    test::TextLine line;
-    line.count = 40;
-    line.pitch = 14;
-    line.glyphWidth = 10;
-    line.glyphHeight = 20;
-    line.originX = 16;
-    line.originY = 14;
-    line.width = 600;
-    line.height = 48;
+    const test::TextLine line = test::fortyCharacterLine();
     kimg_image image = line.render();
     kmath_shapeAffineRect rect = test::boxRect(2, 2, 596, 44);
     koc_charSegmentRunParams params;

@@ -104,6 +104,21 @@ struct TextLine {
     }
 };
 
+// The benchmarks' plain line: 600 x 48, 40 glyphs 20 high on a pitch of 14.
+inline TextLine fortyCharacterLine()
+{
+    TextLine line;
+    line.count = 40;
+    line.pitch = 14;
+    line.glyphWidth = 10;
+    line.glyphHeight = 20;
+    line.originX = 16;
+    line.originY = 14;
+    line.width = 600;
+    line.height = 48;
+    return line;
+}
+
 inline kmath_shapeAffineRect boxRect(double x, double y, double w, double h)
 {
     kmath_shapeAffineRect r;
