@@ -14,6 +14,7 @@
 #include <cmath>
 
 #include "koc/ksys.h"
+#include "lineextract/locate_line.hpp"
 #include "services/guard.hpp"
 #include "services/pel_ops.hpp"
 #include "services/rectify.hpp"
@@ -190,30 +191,8 @@ void shortestRawMassWindow(const int32_t* bins, int32_t n, double q, int32_t* st
     // Bins are sums of magnitudes (never negative). The total can pass 32
     // bits on a huge region, so the target is kept in 64.
     const auto target = static_cast<int64_t>(static_cast<double>(total) * (1.0 - q));
-    int32_t best = n;
-    int64_t mass = 0;  // of [s, e)
-    int32_t e = 0;
-    for (int32_t s = 0; s < n; ++s) {
-        if (e < s) {
-            e = s;
-            mass = 0;
-        }
-        while (e < n && mass < target) {
-            mass += bins[e];
-            ++e;
-        }
-        if (mass < target) {
-            break;  // no later start reaches it either
-        }
-        // [s, e - 1] reaches the target; a target of 0 is reached by one bin.
-        const int32_t last = std::max(e - 1, s);
-        if (last - s + 1 < best) {
-            best = last - s + 1;
-            *start = s;
-            *end = last;
-        }
-        mass -= bins[s];
-    }
+    shortestWindowReaching(n, static_cast<uint64_t>(std::max<int64_t>(target, 0)),
+                           [bins](int32_t i) { return static_cast<uint64_t>(std::max(bins[i], 0)); }, start, end);
 }
 
 void edgeletBandBins(const int32_t* bins, int32_t n, int32_t* top, int32_t* bottom) noexcept

@@ -345,33 +345,17 @@ int32_t shortestMassWindow(const int32_t* profile, int32_t n, double q, int32_t*
     if (n <= 0) {
         return 0;
     }
-    return guarded([&] {
-        // Prefix masses; c[i + 1] is the mass of bins 0..i.
-        services::Vector<uint64_t> c(static_cast<size_t>(n) + 1, 0);
-        for (int32_t i = 0; i < n; ++i) {
-            c[i + 1] = c[i] + static_cast<uint64_t>((std::abs(static_cast<int64_t>(profile[i])) + 128) >> 8);
-        }
-        const auto target = static_cast<uint64_t>(static_cast<uint32_t>(static_cast<double>(c[n]) * (1.0 - q)));
-        int32_t bestLength = n;
-        int32_t e = 0;
-        // The first end reaching the target never moves left as the start moves
-        // right (masses are non-negative), so one sweep finds every window.
-        for (int32_t s = 0; s < n; ++s) {
-            e = std::max(e, s);
-            while (e < n && c[e + 1] - c[s] < target) {
-                ++e;
-            }
-            if (e >= n) {
-                break;
-            }
-            if (e - s + 1 < bestLength) {
-                bestLength = e - s + 1;
-                *start = s;
-                *end = e;
-            }
-        }
-        return 0;
-    });
+    // Each bin's mass is its magnitude in units of 256 (rounded).
+    const auto massOf = [profile](int32_t i) {
+        return static_cast<uint64_t>((std::abs(static_cast<int64_t>(profile[i])) + 128) >> 8);
+    };
+    uint64_t total = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        total += massOf(i);
+    }
+    const auto target = static_cast<uint64_t>(static_cast<uint32_t>(static_cast<double>(total) * (1.0 - q)));
+    shortestWindowReaching(n, target, massOf, start, end);
+    return 0;
 }
 
 int32_t findTextBand(const int32_t* profile, int32_t n, int32_t* top, int32_t* bottom) noexcept

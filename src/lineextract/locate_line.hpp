@@ -3,6 +3,9 @@
 // text height.
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
+
 #include "koc/koc_lineextract.h"
 #include "services/memory.hpp"
 
@@ -28,8 +31,44 @@ int32_t locateTextLine16(const kimg_image* image16, bool isRectified, const kmat
 
 // The window [start, end] of fewest bins holding all but the share q of the
 // profile's mass (bins weighted (|p| + 128) >> 8); the first shortest wins.
-// Out of memory gives its code (the prefix masses need a block).
+// Needs no memory; returns 0.
 int32_t shortestMassWindow(const int32_t* profile, int32_t n, double q, int32_t* start, int32_t* end) noexcept;
+
+// The shortest run of bins [start, end] whose mass reaches target, the
+// first such run on ties (one bin for a target of 0); start and end stay
+// as they are when no run shorter than all n bins reaches it. massOf(i) is
+// bin i's mass, never negative, so the first end reaching the target never
+// moves left as the start moves right and one sweep finds every run.
+template <class MassOf>
+void shortestWindowReaching(int32_t n, uint64_t target, MassOf massOf, int32_t* start, int32_t* end) noexcept
+{
+    int32_t best = n;
+    uint64_t mass = 0;  // of [s, e)
+    int32_t e = 0;
+    for (int32_t s = 0; s < n; ++s) {
+        if (e < s) {
+            e = s;
+            mass = 0;
+        }
+        while (e < n && mass < target) {
+            mass += massOf(e);
+            ++e;
+        }
+        if (mass < target) {
+            return;  // no later start reaches it either
+        }
+        const int32_t last = std::max(e - 1, s);
+        if (last - s + 1 < best) {
+            best = last - s + 1;
+            *start = s;
+            *end = last;
+        }
+        if (e > s) {
+            mass -= massOf(s);
+        }
+    }
+}
+
 // Top and bottom bins of the text band of a horizontal profile.
 int32_t findTextBand(const int32_t* profile, int32_t n, int32_t* top, int32_t* bottom) noexcept;
 // The parallelogram with sides along alpha and beta + pi/2 (radians) that
