@@ -16,6 +16,14 @@
  *   path prefixes per fragment of the line (0: no limit beyond the walk's
  *   own cap on complete paths). It never stops before its first complete
  *   path, so a line always gets a segmentation.
+ * - bandAwareElements: a paragraph of one text line (numLines 1) finds its
+ *   line as the band of the characters' ink (elements far smaller than the
+ *   characters count for nothing, however many) that agrees with the band
+ *   line extraction found, not as the band of the most blobs; an element
+ *   is on it when most of its ink is; and no merge makes an element taller
+ *   than that band plus a third of it above and below (ascenders,
+ *   descenders). Specks above and below the line then stay out of its
+ *   marks. Over several lines elements are chosen as without the switch.
  *
  * Codes: those of the twins, and KOC_E_BAD_ARGUMENT from validate (and from
  * the entry points) for a switch other than 0 or 1 or a negative budget. */
@@ -30,6 +38,7 @@ KOC_EXTERN_C_BEGIN
 typedef struct koc_charSegmentExtensions {
     uint32_t splitTouchingGlyphs; /* 0 or 1 */
     int32_t walkNodeBudget;       /* prefixes per fragment; 0: none */
+    uint32_t bandAwareElements;   /* 0 or 1 */
 } koc_charSegmentExtensions;
 
 KOC_DECLARE_LIFECYCLE(koc_charSegmentExtensions)

@@ -123,6 +123,7 @@ int32_t optionsOf(const koc_charSegmentExtensions* ext, segment::SegmentOptions*
     KOC_RETURN_IF_FAILED(koc_charSegmentExtensions_validate(ext));
     options->splitTouchingGlyphs = ext->splitTouchingGlyphs != 0;
     options->walkNodeBudget = ext->walkNodeBudget;
+    options->bandAwareElements = ext->bandAwareElements != 0;
     return 0;
 }
 
@@ -250,9 +251,13 @@ int32_t segmentCharactersOnly(const koc_lineExtractResult* line, const koc_charS
     // the working copy only.
     working.polarity = line->polarity;
     const bool normalized = line->isNormalizedImageValid != 0;
+    segment::SegmentOptions withBand = options;
+    if (options.bandAwareElements) {
+        withBand.band = line->lineRectBounds32;
+    }
     KOC_RETURN_IF_FAILED(segment::segmentCharactersCore(normalized ? &line->normalizedImage : &line->lineImage,
                                                              normalized ? 1 : 0, 1, &line->lineMask, &working,
-                                                             line->lineHeight, lines, options));
+                                                             line->lineHeight, lines, withBand));
     KOC_RETURN_IF_FAILED(ksys_attention_check());
     result->isComputed = 1;
     return 0;

@@ -17,7 +17,7 @@ KOC_API int32_t koc_charSegmentExtensions_reset(koc_charSegmentExtensions* ext) 
 KOC_API int32_t koc_charSegmentExtensions_validate(const koc_charSegmentExtensions* ext) noexcept
 {
     KOC_ASSERT(ext != nullptr);
-    if (ext->splitTouchingGlyphs > 1 || ext->walkNodeBudget < 0) {
+    if (ext->splitTouchingGlyphs > 1 || ext->walkNodeBudget < 0 || ext->bandAwareElements > 1) {
         return KOC_E_BAD_ARGUMENT;
     }
     return 0;

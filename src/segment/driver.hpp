@@ -12,6 +12,10 @@ namespace koc::segment {
 struct SegmentOptions {
     bool splitTouchingGlyphs = false;
     int32_t walkNodeBudget = 0;  // prefixes per fragment; 0: none
+    bool bandAwareElements = false;
+    // The text band line extraction found, in the line image's pixels
+    // (bandAwareElements only; height 0: none).
+    kstd_rect32 band{0, 0, 0, 0};
 };
 
 // lines points at the paragraph's params->numLines line results; line 0

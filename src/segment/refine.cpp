@@ -218,7 +218,8 @@ int32_t sortElementsByX(Elements* elements) noexcept
     });
 }
 
-int32_t mergeTouchingElements(LineData* data, Elements* elements, const koc_charSegmentRunParams* params) noexcept
+int32_t mergeTouchingElements(LineData* data, Elements* elements, const koc_charSegmentRunParams* params,
+                              int32_t maxGroupHeight) noexcept
 {
     KOC_ASSERT(data != nullptr && elements != nullptr && params != nullptr);
     koc_charSegmentElementInfo* e = nullptr;
@@ -332,6 +333,14 @@ int32_t mergeTouchingElements(LineData* data, Elements* elements, const koc_char
                 // waited.
                 const auto from = static_cast<size_t>(queuedBy[static_cast<size_t>(j)]);
                 queuedBy[static_cast<size_t>(j)] = -1;
+                // The height a join would give depends on the group alone,
+                // and the group only grows: refused now, refused for good.
+                const int64_t joinedTop = std::min(group.rect.y, e[j].rect.y);
+                const int64_t joinedBottom = std::max(int64_t{group.rect.y} + group.rect.height,
+                                                      int64_t{e[j].rect.y} + e[j].rect.height);
+                if (joinedBottom - joinedTop > maxGroupHeight) {
+                    continue;
+                }
                 for (size_t p = from; p < members.size(); ++p) {
                     const int32_t m = members[p];
                     int32_t gap = 0;
@@ -525,7 +534,7 @@ int32_t resegmentMarkedElements(Elements* elements, const kimg_image* workingIma
 
 int32_t refineLineElements(LineData* data, const koc_charSegmentElementInfo* elements, int32_t count,
                            const kimg_image* workingImage, const koc_charSegmentRunParams* params,
-                           Elements* treeElements, bool splitTouchingGlyphs) noexcept
+                           Elements* treeElements, bool splitTouchingGlyphs, int32_t maxGroupHeight) noexcept
 {
     KOC_ASSERT(data != nullptr && workingImage != nullptr && params != nullptr && treeElements != nullptr);
     KOC_ASSERT(count >= 0 && (count == 0 || elements != nullptr));
@@ -544,7 +553,7 @@ int32_t refineLineElements(LineData* data, const koc_charSegmentElementInfo* ele
     KOC_RETURN_IF_FAILED(ksys_attention_check());
     KOC_RETURN_IF_FAILED(kstd_vector_koc_charSegmentElementInfo_assignElements(treeElements, elements, count));
     KOC_RETURN_IF_FAILED(ksys_attention_check());
-    KOC_RETURN_IF_FAILED(mergeTouchingElements(data, treeElements, params));
+    KOC_RETURN_IF_FAILED(mergeTouchingElements(data, treeElements, params, maxGroupHeight));
     KOC_RETURN_IF_FAILED(ksys_attention_check());
 
     int32_t changed = 0;
@@ -552,7 +561,7 @@ int32_t refineLineElements(LineData* data, const koc_charSegmentElementInfo* ele
         KOC_RETURN_IF_FAILED(cropTallElements(data, treeElements, workingImage, blobImage.get(), params, &changed));
         KOC_RETURN_IF_FAILED(ksys_attention_check());
         if (changed != 0) {
-            KOC_RETURN_IF_FAILED(mergeTouchingElements(data, treeElements, params));
+            KOC_RETURN_IF_FAILED(mergeTouchingElements(data, treeElements, params, maxGroupHeight));
             KOC_RETURN_IF_FAILED(ksys_attention_check());
         }
     }
@@ -568,7 +577,7 @@ int32_t refineLineElements(LineData* data, const koc_charSegmentElementInfo* ele
     }
     int32_t before = 0;
     KOC_RETURN_IF_FAILED(kstd_vector_koc_charSegmentElementInfo_getSize(treeElements, &before));
-    KOC_RETURN_IF_FAILED(mergeTouchingElements(data, treeElements, params));
+    KOC_RETURN_IF_FAILED(mergeTouchingElements(data, treeElements, params, maxGroupHeight));
     int32_t after = 0;
     KOC_RETURN_IF_FAILED(kstd_vector_koc_charSegmentElementInfo_getSize(treeElements, &after));
     if (after != before) {

@@ -54,8 +54,9 @@ int32_t shouldMergeElements(const koc_charSegmentElementInfo& a, const koc_charS
 // Groups the elements transitively in list order (after each join the scan
 // restarts behind the group's first element) and replaces the list by one
 // element per group, sorted by x. The line data's min/max merged gap take in
-// the gap of every join.
-int32_t mergeTouchingElements(LineData* data, Elements* elements, const koc_charSegmentRunParams* params) noexcept;
+// the gap of every join. No group grows taller than maxGroupHeight rows.
+int32_t mergeTouchingElements(LineData* data, Elements* elements, const koc_charSegmentRunParams* params,
+                              int32_t maxGroupHeight = kNoLimit) noexcept;
 
 // Sorts by x ascending (equal x keep their order) and numbers the elements
 // by position in auxIndex.

@@ -38,9 +38,13 @@ int32_t buildElementsFromBlobs(const services::BlobResultSet* blobs, const kimg_
 // ---- line selection (single_line.cpp) ----
 
 // Keeps the elements of the strongest text band at the front of line 0's
-// raw elements; entry 0 of elementCountPerLine becomes their number.
+// raw elements; entry 0 of elementCountPerLine becomes their number. With a
+// band of non-zero height (and blobs), that band is the line's and an
+// element is on it when its box lies within it (with lineBandMargin) or at
+// least minLineOverlap of its ink does.
 int32_t groupElementsSingleLine(const koc_charSegmentRunParams* params, const services::BlobResultSet* blobs,
-                                koc_charSegmentLineResult* lines, kstd_vector32s* elementCountPerLine) noexcept;
+                                koc_charSegmentLineResult* lines, kstd_vector32s* elementCountPerLine,
+                                const kstd_rect32* band = nullptr) noexcept;
 
 // ---- refinement (refine.cpp) ----
 
@@ -48,9 +52,11 @@ int32_t groupElementsSingleLine(const koc_charSegmentRunParams* params, const se
 // characters merged, over-tall elements cropped and re-segmented, wide ones
 // cut apart; left to right. With splitTouchingGlyphs, glyphs that still
 // touch are then cut along the cheapest path through their ink (touching.hpp).
+// No merge makes an element taller than maxGroupHeight rows.
 int32_t refineLineElements(LineData* data, const koc_charSegmentElementInfo* elements, int32_t count,
                            const kimg_image* workingImage, const koc_charSegmentRunParams* params,
-                           Elements* treeElements, bool splitTouchingGlyphs = false) noexcept;
+                           Elements* treeElements, bool splitTouchingGlyphs = false,
+                           int32_t maxGroupHeight = INT32_MAX) noexcept;
 
 // ---- character windows (char_windows.cpp) ----
 

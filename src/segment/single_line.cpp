@@ -1,6 +1,9 @@
 // single_line.cpp: finds the one text line of a paragraph as the strongest
 // band of the elements' vertical ink profile and keeps its elements first.
+// With a band given (the band-aware extension), that band is the line and
+// an element belongs to it by the share of its ink inside it.
 #include <algorithm>
+#include <functional>
 
 #include "services/guard.hpp"
 #include "koc/ksys.h"
@@ -27,9 +30,10 @@ struct Band {
 // The band between a rising edge (a band's top) and a later falling edge
 // (its bottom): the only pair when there is exactly one of each, else the
 // pair with the largest (height x peak) whose inside never drops to
-// nearly empty.
+// nearly empty. With an agreement band, only the rows inside that band
+// count towards the height.
 Band chooseBand(const services::Vector<Edge>& rising, const services::Vector<Edge>& falling,
-                const services::Vector<int32_t>& smooth, int32_t length)
+                const services::Vector<int32_t>& smooth, int32_t length, const Band* agree)
 {
     if (rising.size() == 1 && falling.size() == 1 && rising[0].row < falling[0].row) {
         return Band{rising[0].row, falling[0].row};
@@ -49,7 +53,9 @@ Band chooseBand(const services::Vector<Edge>& rising, const services::Vector<Edg
             if (hi == INT32_MIN) {
                 continue;  // no inner rows to judge the band by
             }
-            const int64_t score = static_cast<int64_t>(b.row - t.row) * hi;
+            const int32_t rows = agree == nullptr ? b.row - t.row
+                                                  : std::min(b.row, agree->bottom) - std::max(t.row, agree->top);
+            const int64_t score = static_cast<int64_t>(rows) * hi;
             if (score > 0 && score > bestScore && lo > hi / 20) {
                 bestScore = score;
                 band = Band{t.row, b.row};
@@ -59,7 +65,31 @@ Band chooseBand(const services::Vector<Edge>& rising, const services::Vector<Edg
     return band;
 }
 
-int32_t group(const koc_charSegmentRunParams* params, koc_charSegmentLineResult* lines, kstd_vector32s* counts)
+// Whether an element's ink lies on the band [top, bottom): at least
+// minLineOverlap of its pixels in the band's rows. Ink rather than the
+// element's box, so that a chain of specks grazing the band stays off while
+// a glyph with a speck stuck to it stays on.
+bool inkOnBand(const koc_charSegmentElementInfo& el, const services::BlobResultSet& blobs, int32_t top,
+               int32_t bottom, double minLineOverlap)
+{
+    if (el.blobIndex < 0 || static_cast<size_t>(el.blobIndex) >= blobs.blobs.size()) {
+        const int32_t overlap = std::min(el.rect.y + el.rect.height, bottom) - std::max(el.rect.y, top);
+        return overlap > 0 && overlap >= minLineOverlap * el.rect.height;
+    }
+    const services::Blob& blob = blobs.blobs[static_cast<size_t>(el.blobIndex)];
+    int64_t inside = 0, all = 0;
+    for (int32_t r = 0; r < blob.runCount; ++r) {
+        const services::BlobRun& run = blobs.runs[static_cast<size_t>(blob.firstRun + r)];
+        all += run.length;
+        if (run.y >= top && run.y < bottom) {
+            inside += run.length;
+        }
+    }
+    return inside > 0 && static_cast<double>(inside) >= minLineOverlap * static_cast<double>(all);
+}
+
+int32_t group(const koc_charSegmentRunParams* params, const services::BlobResultSet* blobs, const kstd_rect32* given,
+              koc_charSegmentLineResult* lines, kstd_vector32s* counts)
 {
     KOC_ASSERT(lines[0].lineData != nullptr);
     KOC_ASSERT(counts->base.size >= 1);
@@ -79,11 +109,38 @@ int32_t group(const koc_charSegmentRunParams* params, koc_charSegmentLineResult*
         return 0;
     }
     // Profile of the rows the elements cover, weighted by area (a speck
-    // counts once, anything twice its size twice).
+    // counts once, anything twice its size twice). On a given band, by ink
+    // instead: each element adds its ink per row, and elements far smaller
+    // than the characters (below a sixteenth of the size at which the
+    // largest elements hold 30% of the ink) add nothing, however many.
+    const bool byInk = given != nullptr && blobs != nullptr;
+    int64_t minInkArea = 0;
+    if (byInk) {
+        services::Vector<int32_t> areas;
+        int64_t total = 0;
+        for (int32_t i = 0; i < n; ++i) {
+            areas.push_back(std::max(e[i].area, 0));
+            total += std::max(e[i].area, 0);
+        }
+        std::sort(areas.begin(), areas.end(), std::greater<int32_t>());
+        int64_t held = 0;
+        for (const int32_t a : areas) {
+            held += a;
+            if (10 * held >= 3 * total) {
+                minInkArea = a / 16;
+                break;
+            }
+        }
+    }
     const int32_t length = bottom + 3;
     services::Vector<int32_t> profile(static_cast<size_t>(length), 0);
     for (int32_t i = 0; i < n; ++i) {
-        const int32_t weight = std::min(smallestArea > 0 ? e[i].area / smallestArea : 2, 2);
+        const int32_t weight =
+            byInk ? (e[i].area >= minInkArea && e[i].area > 0
+                         ? std::max<int32_t>(1, static_cast<int32_t>(std::min<int64_t>(
+                                                    int64_t{16} * e[i].area / (int64_t{e[i].rect.height} + 1), 1 << 20)))
+                         : 0)
+                  : std::min(smallestArea > 0 ? e[i].area / smallestArea : 2, 2);
         for (int32_t r = std::max(e[i].rect.y, 0); r <= e[i].rect.y + e[i].rect.height && r < length; ++r) {
             profile[static_cast<size_t>(r)] += weight;
         }
@@ -117,10 +174,14 @@ int32_t group(const koc_charSegmentRunParams* params, koc_charSegmentLineResult*
             falling.push_back(Edge{r, cur});
         }
     }
-    const Band band = chooseBand(rising, falling, smooth, length);
+    // A given band (the one line extraction found) is the agreement band:
+    // of the ink bands, the one that agrees with it.
+    const Band agree = byInk ? Band{given->y, given->y + given->height} : Band{0, 0};
+    const Band band = chooseBand(rising, falling, smooth, length, byInk ? &agree : nullptr);
     const int32_t top = band.top, bandBottom = band.bottom, height = bandBottom - top;
 
-    // Assign: inside the band (with the margin) or mostly overlapping it.
+    // Assign: inside the band (with the margin) or mostly overlapping it;
+    // on a given band, by the share of ink on it.
     const int64_t margin = services::saturatingInt32(params->lineBandMargin * height + 0.5);
     int32_t inkTop = INT32_MAX, inkBottom = INT32_MIN, left = INT32_MAX, xRight = INT32_MIN;
     for (int32_t i = 0; i < n; ++i) {
@@ -131,7 +192,11 @@ int32_t group(const koc_charSegmentRunParams* params, koc_charSegmentLineResult*
         el.inBandFraction = std::max(inside, 0.0);
         const int32_t outside = std::max(b - bandBottom, top - t);
         el.outOfBandFraction = outside > 0 && height != 0 ? static_cast<double>(outside) / height : 0.0;
-        if ((top - margin <= t && b <= bandBottom + margin) || el.inBandFraction >= params->minLineOverlap) {
+        const bool on = byInk ? (top - margin <= t && b <= bandBottom + margin) ||
+                                    inkOnBand(el, *blobs, top, bandBottom, params->minLineOverlap)
+                              : (top - margin <= t && b <= bandBottom + margin) ||
+                                    el.inBandFraction >= params->minLineOverlap;
+        if (on) {
             inkTop = std::min(inkTop, t);
             inkBottom = std::max(inkBottom, b);
             left = std::min(left, el.rect.x);
@@ -181,11 +246,13 @@ int32_t group(const koc_charSegmentRunParams* params, koc_charSegmentLineResult*
 
 }  // namespace
 
-int32_t groupElementsSingleLine(const koc_charSegmentRunParams* params, const services::BlobResultSet* /*blobs*/,
-                                koc_charSegmentLineResult* lines, kstd_vector32s* elementCountPerLine) noexcept
+int32_t groupElementsSingleLine(const koc_charSegmentRunParams* params, const services::BlobResultSet* blobs,
+                                koc_charSegmentLineResult* lines, kstd_vector32s* elementCountPerLine,
+                                const kstd_rect32* band) noexcept
 {
     KOC_ASSERT(params != nullptr && lines != nullptr && elementCountPerLine != nullptr);
-    return guarded([&] { return group(params, lines, elementCountPerLine); });
+    const kstd_rect32* given = band != nullptr && band->height > 0 ? band : nullptr;
+    return guarded([&] { return group(params, blobs, given, lines, elementCountPerLine); });
 }
 
 }  // namespace koc::segment

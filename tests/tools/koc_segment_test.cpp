@@ -338,6 +338,7 @@ TEST_F(ToolTest, MalformedArgumentsAreUsageErrors)
     std::ofstream(path("ext-flag.json")) << R"({"extensions": {"splitTouchingGlyphs": 2}})";
     std::ofstream(path("ext-name.json")) << R"({"extensions": {"splitTouching": true}})";
     std::ofstream(path("ext-budget.json")) << R"({"extensions": {"walkNodeBudget": -5}})";
+    std::ofstream(path("ext-band.json")) << R"({"extensions": {"bandAwareElements": 1}})";
     const std::vector<std::array<std::string, 2>> cases = {
         {"--polarity=-1", "polarity: -1 is not a whole number"},
         {"--minCharArea 2.5", "minCharArea: 2.5 is not a whole number"},
@@ -353,6 +354,7 @@ TEST_F(ToolTest, MalformedArgumentsAreUsageErrors)
         {"--params " + quoted(path("ext-flag.json")), "extensions.splitTouchingGlyphs: expected true or false"},
         {"--params " + quoted(path("ext-name.json")), "extensions.splitTouching: no such extension"},
         {"--params " + quoted(path("ext-budget.json")), "extensions.walkNodeBudget: expected a whole number >= 0"},
+        {"--params " + quoted(path("ext-band.json")), "extensions.bandAwareElements: expected true or false"},
         {"--walk-budget -1", "--walk-budget"},
         {"--jobs 0", "--jobs"},
         {"--no-such-flag", "no-such-flag"},

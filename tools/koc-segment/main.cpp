@@ -129,6 +129,7 @@ int main(int argc, char** argv)
     bool autoParams = false;
     bool noAuto = false;
     bool splitTouching = false;
+    bool bandAware = false;
     int32_t walkBudget = 0;
     int32_t overlayScale = 0;
     int32_t jobs = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
@@ -156,6 +157,11 @@ int main(int argc, char** argv)
     CLI::Option* splitOpt =
         app.add_flag("--split-touching,!--no-split-touching", splitTouching,
                      "cut touching glyphs along the cheapest path through their ink (--auto: where glyphs touch)")
+            ->group("Extensions");
+    CLI::Option* bandOpt =
+        app.add_flag("--band-aware,!--no-band-aware", bandAware,
+                     "keep to the text band line extraction found: elements on it by their ink, merges no taller "
+                     "than it (--auto: on noisy lines)")
             ->group("Extensions");
     CLI::Option* budgetOpt =
         app.add_option("--walk-budget", walkBudget,
@@ -233,6 +239,10 @@ int main(int argc, char** argv)
     if (splitOpt->count() > 0) {
         request.ext.splitTouchingGlyphs = splitTouching ? 1u : 0u;
         request.extGiven |= kExtSplitTouching;
+    }
+    if (bandOpt->count() > 0) {
+        request.ext.bandAwareElements = bandAware ? 1u : 0u;
+        request.extGiven |= kExtBandAware;
     }
     if (budgetOpt->count() > 0) {
         request.ext.walkNodeBudget = walkBudget;

@@ -287,7 +287,10 @@ bool applyExtensionsJson(const nlohmann::ordered_json& json, koc_charSegmentExte
                    value.get<int64_t>() <= INT32_MAX) {
             ext.walkNodeBudget = static_cast<int32_t>(value.get<int64_t>());
             given |= kExtWalkBudget;
-        } else if (key == "splitTouchingGlyphs" || key == "walkNodeBudget") {
+        } else if (key == "bandAwareElements" && value.is_boolean()) {
+            ext.bandAwareElements = value.get<bool>() ? 1u : 0u;
+            given |= kExtBandAware;
+        } else if (key == "splitTouchingGlyphs" || key == "walkNodeBudget" || key == "bandAwareElements") {
             error = "extensions." + key + (key == "walkNodeBudget" ? ": expected a whole number >= 0" : ": expected true or false");
             return false;
         } else {
@@ -300,7 +303,9 @@ bool applyExtensionsJson(const nlohmann::ordered_json& json, koc_charSegmentExte
 
 nlohmann::ordered_json extensionsToJson(const koc_charSegmentExtensions& ext)
 {
-    return {{"splitTouchingGlyphs", ext.splitTouchingGlyphs != 0}, {"walkNodeBudget", ext.walkNodeBudget}};
+    return {{"splitTouchingGlyphs", ext.splitTouchingGlyphs != 0},
+            {"walkNodeBudget", ext.walkNodeBudget},
+            {"bandAwareElements", ext.bandAwareElements != 0}};
 }
 
 } // namespace kocseg

@@ -67,7 +67,7 @@ std::string fieldsOfCode(int32_t code, const koc_charSegmentRunParams& params);
 // "walkNodeBudget": 64}}; applyParamsJson skips it. Sets the extensions the
 // object names and their bits in given; false with a message for anything
 // else in it.
-enum : unsigned { kExtSplitTouching = 1, kExtWalkBudget = 2 };
+enum : unsigned { kExtSplitTouching = 1, kExtWalkBudget = 2, kExtBandAware = 4 };
 bool applyExtensionsJson(const nlohmann::ordered_json& json, koc_charSegmentExtensions& ext, unsigned& given,
                          std::string& error);
 nlohmann::ordered_json extensionsToJson(const koc_charSegmentExtensions& ext);

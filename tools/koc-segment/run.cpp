@@ -195,12 +195,17 @@ int32_t runParagraph(const RunRequest& request, const kimg_image* image8, const 
             params = &out.autoParams;
             // The extensions the measurements call for, unless the user
             // set them: the touching split where glyphs touch, the walk's
-            // budget where noise leaves many fragments to group.
+            // budget where noise leaves many fragments to group, and the
+            // band-aware elements where noise may chain specks into marks.
             if ((request.extGiven & kExtSplitTouching) == 0) {
                 ext.splitTouchingGlyphs = estimate.isTouching != 0 ? 1u : 0u;
             }
-            if ((request.extGiven & kExtWalkBudget) == 0 && estimate.noiseLevel * kNoisyContrastShare > estimate.contrast) {
+            const bool noisy = estimate.noiseLevel * kNoisyContrastShare > estimate.contrast;
+            if ((request.extGiven & kExtWalkBudget) == 0 && noisy) {
                 ext.walkNodeBudget = kAutoWalkBudget;
+            }
+            if ((request.extGiven & kExtBandAware) == 0 && noisy) {
+                ext.bandAwareElements = 1;
             }
         }
         if (request.estimateOnly) {
