@@ -6,12 +6,15 @@
  * A record with every switch off (the constructed state) makes them behave
  * exactly as the twins; each switch changes only what it says:
  *
- * - splitTouchingGlyphs: after refinement, an element at least one and a
- *   half glyphs wide is cut where a path from its top to its bottom crosses
- *   at most half a stroke width of ink (rounded up). The path may slant or bend, so it
- *   parts W from A and A from V, whose columns overlap. One glyph's width
- *   comes from the line's isolated glyphs; a W or an M alone has no such
- *   path and stays whole. Each piece's mark is its own ink box.
+ * - splitTouchingGlyphs: in refinement, before the wide split and again
+ *   after it, an element at least one and a half glyphs wide is cut where a
+ *   path from its top to its bottom crosses at most half a stroke width of
+ *   ink (rounded up); one at least 1.7 glyphs wide (two glyphs pushed into
+ *   each other) also where such a path near an even division of its width
+ *   crosses at most a stroke width. The path may slant or bend, so it parts
+ *   W from A and A from V, whose columns overlap. One glyph's width comes
+ *   from the line's isolated glyphs; a W or an M alone has no such path and
+ *   stays whole. Each piece's mark is its own ink box.
  * - walkNodeBudget: the hypothesis walk of a line visits at most this many
  *   path prefixes per fragment of the line (0: no limit beyond the walk's
  *   own cap on complete paths). It never stops before its first complete

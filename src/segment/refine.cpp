@@ -566,6 +566,12 @@ int32_t refineLineElements(LineData* data, const koc_charSegmentElementInfo* ele
         }
     }
 
+    if (splitTouchingGlyphs) {
+        // Before the wide split, whose cuts at even widths would cut
+        // through glyphs that overlap their neighbours' columns.
+        KOC_RETURN_IF_FAILED(sortElementsByX(treeElements));
+        KOC_RETURN_IF_FAILED(splitTouching(treeElements, blobImage.get()));
+    }
     KOC_RETURN_IF_FAILED(splitWideElements(treeElements, workingImage, blobImage.get(), params, 1, 0, &changed));
     if (changed == 0) {
         // The tree reads its fragments left to right: blob order is raster

@@ -75,7 +75,8 @@ InkBox inkBox(const Grid& g, const Piece& p)
 
 struct Settings {
     int32_t glyphWidth;
-    int32_t maxInk;  // ink a cut may cross
+    int32_t maxInk;      // ink a cut may cross
+    int32_t overlapInk;  // ink a cut may cross in a piece of two glyphs or more
 };
 
 // Cuts piece while a cheap path parts it into two sides that each hold a
@@ -93,17 +94,53 @@ int32_t cutPiece(const Grid& g, const Piece& piece, const Settings& s, int32_t d
         out->push_back(box);
         return 0;
     }
-    // The cut keeps at least 40 % of a glyph on either side of it.
+    // First anywhere at least 40 % of a glyph in from the piece's ends,
+    // through at most half a stroke: where glyphs only touch, the path
+    // finds the gap however unequal they are (W beside A).
     const int32_t margin = std::max(2, s.glyphWidth * 2 / 5);
-    services::Vector<int32_t> lo(piece.lo), hi(piece.hi);
-    for (int32_t y = 0; y < g.height; ++y) {
-        lo[static_cast<size_t>(y)] = std::max(lo[static_cast<size_t>(y)], box.left + margin);
-        hi[static_cast<size_t>(y)] = std::min(hi[static_cast<size_t>(y)], box.right + 1 - margin);
-    }
     services::Vector<int32_t> path;
     int32_t crossed = -1;
-    KOC_RETURN_IF_FAILED(cheapestCutPath(g.ink.data(), g.width, g.height, lo, hi, &path, &crossed));
-    if (crossed < 0 || crossed > s.maxInk) {
+    {
+        services::Vector<int32_t> lo(piece.lo), hi(piece.hi);
+        for (int32_t y = 0; y < g.height; ++y) {
+            lo[static_cast<size_t>(y)] = std::max(lo[static_cast<size_t>(y)], box.left + margin);
+            hi[static_cast<size_t>(y)] = std::min(hi[static_cast<size_t>(y)], box.right + 1 - margin);
+        }
+        KOC_RETURN_IF_FAILED(cheapestCutPath(g.ink.data(), g.width, g.height, lo, hi, &path, &crossed));
+    }
+    // Glyphs that overlap (tight or negative spacing, blur) meet over a
+    // stroke or more. A piece at least 1.7 glyphs wide holds two glyphs
+    // whatever they are (a W or an M alone is narrower), so there a path
+    // through up to a whole stroke may part them, but only near one of
+    // the k - 1 even divisions of its width (a third of a glyph either
+    // side), where the boundary of k glyphs of about one width lies.
+    int32_t limit = s.maxInk;
+    if ((crossed < 0 || crossed > s.maxInk) && 10 * int64_t{box.width()} >= 17 * int64_t{s.glyphWidth}) {
+        const int32_t k = std::max(2, (box.width() + s.glyphWidth / 2) / s.glyphWidth);
+        const int32_t slack = std::max(2, s.glyphWidth / 3);
+        for (int32_t j = 1; j < k; ++j) {
+            const int32_t centre = box.left + static_cast<int32_t>(int64_t{j} * box.width() / k);
+            const int32_t from = std::max(box.left + margin, centre - slack);
+            const int32_t to = std::min(box.right + 1 - margin, centre + slack + 1);
+            if (from >= to) {
+                continue;
+            }
+            services::Vector<int32_t> lo(piece.lo), hi(piece.hi);
+            for (int32_t y = 0; y < g.height; ++y) {
+                lo[static_cast<size_t>(y)] = std::max(lo[static_cast<size_t>(y)], from);
+                hi[static_cast<size_t>(y)] = std::min(hi[static_cast<size_t>(y)], to);
+            }
+            services::Vector<int32_t> candidate;
+            int32_t cost = -1;
+            KOC_RETURN_IF_FAILED(cheapestCutPath(g.ink.data(), g.width, g.height, lo, hi, &candidate, &cost));
+            if (cost >= 0 && (crossed < 0 || cost < crossed)) {
+                crossed = cost;
+                path = std::move(candidate);
+            }
+        }
+        limit = s.overlapInk;
+    }
+    if (crossed < 0 || crossed > limit) {
         out->push_back(box);
         return 0;
     }
@@ -316,7 +353,7 @@ int32_t splitTouchingGlyphs(Elements* elements, const kimg_image* blobImage, Tou
             m.glyphWidth = 0;
             return 0;
         }
-        const Settings settings{m.glyphWidth, std::max(1, (m.strokeWidth + 1) / 2)};
+        const Settings settings{m.glyphWidth, std::max(1, (m.strokeWidth + 1) / 2), m.strokeWidth};
 
         services::PixelRows<const uint8_t> view;
         KOC_RETURN_IF_FAILED(services::viewPixels(blobImage, &view));

@@ -46,6 +46,7 @@ Pixels glyph(char c)
     case 'W': return draw({{{0, 0}, {5.5, 23}, {11, 6}, {16.5, 23}, {22, 0}}});
     case 'A': return draw({{{0, 23}, {8, 0}, {16, 23}}, {{4, 15}, {12, 15}}});
     case 'V': return draw({{{0, 0}, {6, 23}, {12, 0}}});
+    case 'Z': return draw({{{0, 0}, {16, 0}, {0, 23}, {16, 23}}});
     case 'M': return draw({{{0, 23}, {0, 0}, {9, 14}, {18, 0}, {18, 23}}});
     case 'r': return draw({{{0, 8}, {0, 23}}, {{0, 12}, {4, 8}, {9, 8}}});
     case 'n': return draw({{{0, 8}, {0, 23}}, {{0, 12}, {4, 8}, {8, 8}, {11, 12}, {11, 23}}});
@@ -79,11 +80,13 @@ InkBox boxOf(const Pixels& p)
 
 // "H H <text> H H" on a white line; the glyphs of text touch their
 // neighbour at one pixel (the second is moved left as far as they stay
-// apart, and one pixel joins them). Returns the ink boxes of text's glyphs.
+// apart, and one pixel joins them), or with overlap > 0 are moved that many
+// pixels further left, into their neighbour. Returns the ink boxes of
+// text's glyphs.
 struct Line {
     std::vector<InkBox> boxes;
     Pixels ink;
-    explicit Line(const std::string& text)
+    explicit Line(const std::string& text, int32_t overlap = 0)
     {
         int32_t x = 4;
         auto place = [&](char c, bool touch) {
@@ -95,9 +98,10 @@ struct Line {
                 // nearest two joins them.
                 while (connected(ink, shifted(g, at))) ++at;
                 while (!connected(ink, shifted(g, at - 1))) --at;
+                at -= overlap > 0 ? overlap + 1 : 0;
             }
             g = shifted(g, at);
-            if (touch) {
+            if (touch && overlap == 0) {
                 std::pair<int32_t, int32_t> bridge{0, 0};
                 int32_t best = 1 << 20;
                 for (const auto& [qx, qy] : g)
@@ -174,6 +178,31 @@ TEST_P(TouchingGlyphPair, SplitsIntoItsGlyphs)
 }
 
 INSTANTIATE_TEST_SUITE_P(Pairs, TouchingGlyphPair, ::testing::Values("WA", "AV", "rn"));
+
+// Glyphs pushed two pixels into each other cross over a whole stroke, more
+// than a touch; a piece that wide is two glyphs all the same and parts
+// between them: two marks, each covering its glyph's columns with an
+// intersection over union of at least 0.75 (the cut runs through the
+// shared ink, so a few columns of one glyph may go with the other).
+class OverlappingGlyphPair : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(OverlappingGlyphPair, SplitsIntoItsGlyphs)
+{
+    const Line line(GetParam(), 2);
+    koc::segment::TouchingMeasure m;
+    const auto rects = splitLine(line, &m);
+    ASSERT_EQ(6u, rects.size()) << "glyph " << m.glyphWidth << " stroke " << m.strokeWidth;
+    for (size_t k = 0; k < 2; ++k) {
+        const kstd_rect32& r = rects[2 + k];
+        const InkBox& b = line.boxes[k];
+        const double inter = std::min(b.x1 + 1, r.x + r.width) - std::max(b.x0, r.x);
+        const double uni = std::max(b.x1 + 1, r.x + r.width) - std::min(b.x0, r.x);
+        EXPECT_GE(inter / uni, 0.75) << "glyph " << k << ": ink " << b.x0 << ".." << b.x1 << ", mark " << r.x
+                                     << ".." << r.x + r.width - 1;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pairs, OverlappingGlyphPair, ::testing::Values("ZW", "AZ", "ZH", "WZ"));
 
 class WideGlyphAlone : public ::testing::TestWithParam<std::string> {};
 
