@@ -12,8 +12,13 @@ Each program runs one category at a time:
     --json); "edgelets" the same with --useGradientMethod 0 (line finding
     from row edgelets instead of the gradient field);
     "rectangle only, auto" runs one process over all the category's lines
-    with nothing but --auto (--jobs 1, --json); both under /usr/bin/time -v
-    for the peak memory;
+    with nothing but --auto (--jobs 1, --json), which also switches on the
+    extensions for hard input its measurements call for (the touching
+    split, the walk budget, band-aware elements); all under /usr/bin/time -v
+    for the peak memory. --koc-args adds arguments to every koc-segment run
+    (for instance "--no-split-touching --walk-budget 0 --no-band-aware" to
+    hold the extensions off, or "--split-touching --band-aware" to force
+    them on);
   * tesseract: one process per category over a list file (--psm 7, a single
     line, or --psm 6, a block, for categories of several lines; the makebox
     config), OMP_THREAD_LIMIT=1; box files count y from the bottom;
@@ -72,9 +77,10 @@ def rect(x0, y0, x1, y1, space=False):
     return {"po": [x0, y0], "px": [x1, y0], "py": [x0, y1], "isSpace": space}
 
 
-def run_koc(segment, corpus_dir, entries, work, cat, auto=False, edgelets=False):
+def run_koc(segment, corpus_dir, entries, work, cat, auto=False, edgelets=False, extra=()):
     """auto: the whole image as the rectangle and nothing else (--auto);
-    edgelets: the hand-given parameters with the edgelet line finder."""
+    edgelets: the hand-given parameters with the edgelet line finder;
+    extra: further koc-segment arguments."""
     groups = {}
     for e in entries:
         if auto:
@@ -90,12 +96,12 @@ def run_koc(segment, corpus_dir, entries, work, cat, auto=False, edgelets=False)
         tfile = os.path.join(work, f"{name}-{cat}-{k}.time")
         how = ["--auto"] if auto else ["--no-auto", "--params", params]
         method = ["--useGradientMethod", "0"] if edgelets else []
-        how += method
+        how += method + list(extra)
         cmd = ["/usr/bin/time", "-v", "-o", tfile, segment, "--jobs", "1"] + how + ["--json", out]
         cmd += [os.path.join(corpus_dir, e["png"]) for e in group]
         record("koc-segment" + (" (auto)" if auto else " (edgelets)" if edgelets else ""),
                ["/usr/bin/time", "-v", "-o", "PEAK.txt", os.path.relpath(segment), "--jobs", "1"] +
-               (["--auto"] if auto else ["--no-auto", "--params", "LINE.params.json"]) + method +
+               (["--auto"] if auto else ["--no-auto", "--params", "LINE.params.json"]) + method + list(extra) +
                ["--json", "OUT.json", "IMAGE.png ..."])
         ms, proc = timed(cmd)
         if proc.returncode not in (0, 1):
@@ -373,6 +379,7 @@ def main():
     ap.add_argument("--work", default="build/compare", help="directory for the programs' outputs")
     ap.add_argument("--out", default=os.path.join(here, "RESULTS.md"))
     ap.add_argument("--skip-peers", action="store_true", help="run koc-segment only")
+    ap.add_argument("--koc-args", default="", help="further arguments for every koc-segment run (one string)")
     args = ap.parse_args()
     segment = args.segment
     if segment is None:
@@ -398,10 +405,13 @@ def main():
     for cat in cats:
         entries = [e for e in manifest if e["category"] == cat]
         print(f"{cat}: {len(entries)} lines", flush=True)
-        runs = {"koc": run_koc(segment, args.corpus, entries, args.work, cat)}
+        extra = shlex.split(args.koc_args)
+        runs = {"koc": run_koc(segment, args.corpus, entries, args.work, cat, extra=extra)}
         koc_runs[cat] = runs["koc"]
-        runs["koc-edgelets"] = edgelet_runs[cat] = run_koc(segment, args.corpus, entries, args.work, cat, edgelets=True)
-        runs["koc-auto"] = auto_runs[cat] = run_koc(segment, args.corpus, entries, args.work, cat, auto=True)
+        runs["koc-edgelets"] = edgelet_runs[cat] = run_koc(segment, args.corpus, entries, args.work, cat,
+                                                           edgelets=True, extra=extra)
+        runs["koc-auto"] = auto_runs[cat] = run_koc(segment, args.corpus, entries, args.work, cat, auto=True,
+                                                    extra=extra)
         if not args.skip_peers:
             block = any(corpus[e["id"]]["truth"].get("lines", 1) > 1 for e in entries)
             runs["tesseract"] = run_tesseract(args.corpus, entries, args.work, cat, heights, block)

@@ -71,7 +71,8 @@ DEJAVU_STANDIN["condensed"] = ("dejavu", "DejaVuSansCondensed-Bold.ttf")
 CATEGORIES = ["clean", "rotated", "slanted", "light_on_dark", "low_contrast", "noisy_blurred",
               "dot_matrix", "seven_segment", "touching", "words", "multi_line",
               "punctuation", "condensed_light_on_dark", "small_text", "dot_matrix_no_hints",
-              "fourteen_segment", "noisy_flat", "gradient"]
+              "fourteen_segment", "noisy_flat", "gradient",
+              "noisy_heavy", "touching_condensed_light_on_dark", "touching_italic"]
 
 
 def code_text(rng, lo=8, hi=20):
@@ -205,6 +206,22 @@ def line_spec(category, index, rng):
         style["noise"] = round(rng.uniform(12, 25), 1)
     elif category == "gradient":
         style["gradient"] = rng.choice([60, 80, 100])
+    # The hard categories: noise strong enough that the peers fall below
+    # 0.8, and glyphs pushed into each other in condensed capitals (light on
+    # dark) and in italics.
+    elif category == "noisy_heavy":
+        style["noise"] = round(rng.uniform(30, 50), 1)
+    elif category == "touching_condensed_light_on_dark":
+        font_kind, fonts = "condensed", CONDENSED
+        text = "".join(rng.choice("ABCDEFGHKLMNPRSTUVWXYZ") for _ in range(rng.randint(8, 16)))
+        style["spacing"] = -max(1, round(size * rng.uniform(0.04, 0.08)))
+        style["polarity"] = 2
+        style["fg"], style["bg"] = rng.randint(190, 245), rng.randint(10, 60)
+        params.update({"limitCharWidth": 1, "maxCharWidth": max(4, round(0.6 * size))})
+    elif category == "touching_italic":
+        font_kind, fonts = "italic", ITALIC
+        style["spacing"] = -max(1, round(size * rng.uniform(0.04, 0.08)))
+        params.update({"maxSkewAngle": 15, "limitCharWidth": 1, "maxCharWidth": max(4, round(0.7 * size))})
     style["text"] = text
     style["font"] = fonts[rng.randrange(len(fonts))]
     style["fontKind"] = font_kind
