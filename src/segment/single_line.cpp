@@ -110,9 +110,12 @@ int32_t group(const koc_charSegmentRunParams* params, const services::BlobResult
     }
     // Profile of the rows the elements cover, weighted by area (a speck
     // counts once, anything twice its size twice). On a given band, by ink
-    // instead: each element adds its ink per row, and elements far smaller
+    // measured against the characters' size instead: elements far smaller
     // than the characters (below a sixteenth of the size at which the
-    // largest elements hold 30% of the ink) add nothing, however many.
+    // largest elements hold 30% of the ink) add nothing, however many, and
+    // the others one to four by their ink in sixteenths of that size (not
+    // ink per row, which would let the horizontal bars of display digits
+    // split their line in three).
     const bool byInk = given != nullptr && blobs != nullptr;
     int64_t minInkArea = 0;
     if (byInk) {
@@ -137,8 +140,7 @@ int32_t group(const koc_charSegmentRunParams* params, const services::BlobResult
     for (int32_t i = 0; i < n; ++i) {
         const int32_t weight =
             byInk ? (e[i].area >= minInkArea && e[i].area > 0
-                         ? std::max<int32_t>(1, static_cast<int32_t>(std::min<int64_t>(
-                                                    int64_t{16} * e[i].area / (int64_t{e[i].rect.height} + 1), 1 << 20)))
+                         ? static_cast<int32_t>(std::min<int64_t>(e[i].area / std::max<int64_t>(minInkArea, 1), 4))
                          : 0)
                   : std::min(smallestArea > 0 ? e[i].area / smallestArea : 2, 2);
         for (int32_t r = std::max(e[i].rect.y, 0); r <= e[i].rect.y + e[i].rect.height && r < length; ++r) {
