@@ -54,16 +54,18 @@ int32_t extractLineElements(const kimg_image* source, int32_t shareSourceImage, 
     }
     KOC_RETURN_IF_FAILED(ksys_attention_check());
     KOC_RETURN_IF_FAILED(kstd_vector32s_resizeFill(&counts, params->numLines, &n));
-    // Band-aware building: the band line extraction found chooses the
-    // line's elements, and merges stay within its height plus room for
-    // ascenders and descenders (about a third of the band each way: that
-    // covers them in lower-case print, where the band is the x-height).
+    // Band-aware building: the band line extraction found picks the line's
+    // ink band, and merges stay within that band's height plus room for
+    // ascenders and descenders (a third of the band each way: that covers
+    // them in lower-case print, where the band is the x-height).
     const bool onBand = options.bandAwareElements && options.band.height > 0 && params->numLines == 1;
-    const int32_t maxGroupHeight =
-        onBand ? options.band.height + 2 * ((options.band.height + 2) / 3) : INT32_MAX;
+    int32_t maxGroupHeight = INT32_MAX;
     if (params->numLines == 1) {
         KOC_RETURN_IF_FAILED(groupElementsSingleLine(params, &first.blobResults, lines, &counts,
                                                      onBand ? &options.band : nullptr));
+        if (onBand && first.bandRect.height > 0) {
+            maxGroupHeight = first.bandRect.height + 2 * ((first.bandRect.height + 2) / 3);
+        }
     } else {
         // Every line starts from the same images, blob results and elements;
         // the splitter then leaves each line its own share in front.

@@ -1,7 +1,8 @@
 // single_line.cpp: finds the one text line of a paragraph as the strongest
 // band of the elements' vertical ink profile and keeps its elements first.
-// With a band given (the band-aware extension), that band is the line and
-// an element belongs to it by the share of its ink inside it.
+// With a band given (the band-aware extension: the one line extraction
+// found), the line is the characters' ink band that agrees with it, and an
+// element belongs to it by the share of its ink inside it.
 #include <algorithm>
 #include <functional>
 
@@ -31,10 +32,11 @@ struct Band {
 // (its bottom): the only pair when there is exactly one of each, else the
 // pair with the largest (height x peak) whose inside never drops to
 // nearly empty. With an agreement band, only the rows inside that band
-// count towards the height.
+// count towards the height, and *agreed tells whether any pair met it.
 Band chooseBand(const services::Vector<Edge>& rising, const services::Vector<Edge>& falling,
-                const services::Vector<int32_t>& smooth, int32_t length, const Band* agree)
+                const services::Vector<int32_t>& smooth, int32_t length, const Band* agree, bool* agreed)
 {
+    *agreed = true;
     if (rising.size() == 1 && falling.size() == 1 && rising[0].row < falling[0].row) {
         return Band{rising[0].row, falling[0].row};
     }
@@ -62,6 +64,7 @@ Band chooseBand(const services::Vector<Edge>& rising, const services::Vector<Edg
             }
         }
     }
+    *agreed = agree == nullptr || bestScore > 0;
     return band;
 }
 
@@ -177,9 +180,14 @@ int32_t group(const koc_charSegmentRunParams* params, const services::BlobResult
         }
     }
     // A given band (the one line extraction found) is the agreement band:
-    // of the ink bands, the one that agrees with it.
+    // of the ink bands, the one that agrees with it; where none meets it
+    // at all, the strongest, as without one.
     const Band agree = byInk ? Band{given->y, given->y + given->height} : Band{0, 0};
-    const Band band = chooseBand(rising, falling, smooth, length, byInk ? &agree : nullptr);
+    bool agreed = true;
+    Band band = chooseBand(rising, falling, smooth, length, byInk ? &agree : nullptr, &agreed);
+    if (!agreed) {
+        band = chooseBand(rising, falling, smooth, length, nullptr, &agreed);
+    }
     const int32_t top = band.top, bandBottom = band.bottom, height = bandBottom - top;
 
     // Assign: inside the band (with the margin) or mostly overlapping it;
