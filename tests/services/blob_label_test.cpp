@@ -98,7 +98,7 @@ TYPED_TEST(BlobLabel, MatchesFloodFillOnRandomImages)
     constexpr int32_t kT = PixelTraits<Pixel>::kCentre;
     std::mt19937 rng(21);
     for (int trial = 0; trial < 120; ++trial) {
-        const int32_t w = 1 + static_cast<int32_t>(rng() % 40), h = 1 + static_cast<int32_t>(rng() % 25);
+        const int32_t w = 1 + static_cast<int32_t>(rng() % 70), h = 1 + static_cast<int32_t>(rng() % 25);
         const double density = 0.15 + 0.1 * (trial % 6);
         const uint32_t flag = trial % 2;
         std::bernoulli_distribution on(density);
@@ -170,6 +170,34 @@ TEST(BlobLabelCases, DiagonalNeighboursJoinAndTheThresholdLevelIsBackground)
     EXPECT_EQ(15, above.blobs[0].area);
     EXPECT_TRUE(below.blobs.empty());
     EXPECT_EQ(KOC_E_BAD_ARGUMENT, koc::services::labelBlobs<uint8_t>(&im.h, 128, 2, &below));
+}
+
+TYPED_TEST(BlobLabel, ThresholdsOutsideThePixelRangeTakeEveryPixelOrNone)
+{
+    using Pixel = TypeParam;
+    constexpr int32_t kMax = PixelTraits<Pixel>::kMax;
+    Image im;
+    makeImage<Pixel>(im, 0, 0, 19, 3, [](int32_t i, int32_t j) { return (i * 7 + j) % 3 == 0 ? 0 : kMax; });
+    const struct {
+        int32_t threshold;
+        uint32_t flag;
+        size_t blobs;
+        int32_t area;
+    } cases[] = {
+        {-1, koc::services::kBlobsAboveThreshold, 1, 57}, {kMax, koc::services::kBlobsAboveThreshold, 0, 0},
+        {kMax + 1, koc::services::kBlobsBelowThreshold, 1, 57}, {0, koc::services::kBlobsBelowThreshold, 0, 0},
+    };
+    for (const auto& c : cases) {
+        BlobResultSet set;
+        ASSERT_EQ(0, koc::services::labelBlobs<Pixel>(&im.h, c.threshold, c.flag, &set));
+        ASSERT_EQ(c.blobs, set.blobs.size()) << c.threshold;
+        if (c.blobs != 0) {
+            EXPECT_EQ(c.area, set.blobs[0].area);
+        }
+        double area = -1.0;
+        ASSERT_EQ(0, koc::services::borderComponentArea<Pixel>(&im.h, c.threshold, c.flag, &area));
+        EXPECT_EQ(static_cast<double>(c.area), area);
+    }
 }
 
 TEST(BlobLabelCases, FailedAllocationReturnsTheCodeAndLeaksNothing)
