@@ -43,6 +43,40 @@ private:
     uint64_t reciprocal_;
 };
 
+// floor(n / d) as (n * m) >> s with a multiplier m below 2^32, for every n
+// below 2^30 and any divisor 1 <= d < 2^32. With s = 31 + floor(log2 d) and
+// m = ceil(2^s / d), m * d = 2^s + e with 0 <= e < d <= 2^(s - 30), so
+// n * m / 2^s = n / d + n * e / (d * 2^s), and the second term stays below
+// 1 / d while n < 2^30: it cannot lift n / d across the next integer. The
+// product is one 32 x 32 -> 64-bit multiply, which loops over many
+// dividends vectorise (the 64-bit reciprocal above needs two).
+class NarrowDivider {
+public:
+    static constexpr uint32_t kLimit = uint32_t{1} << 30;  // dividends below this
+
+    explicit NarrowDivider(uint32_t divisor) noexcept
+        : shift_(31 + floorLog2(divisor)),
+          multiplier_(((uint64_t{1} << shift_) + divisor - 1) / divisor)
+    {
+    }
+
+    uint32_t divide(uint32_t n) const noexcept { return static_cast<uint32_t>((n * multiplier_) >> shift_); }
+
+private:
+    static uint32_t floorLog2(uint32_t d) noexcept
+    {
+        uint32_t r = 0;
+        while (d > 1) {
+            d >>= 1;
+            ++r;
+        }
+        return r;
+    }
+
+    uint32_t shift_;
+    uint64_t multiplier_;  // below 2^32
+};
+
 // The mean of count values of at most maxValue each, rounded to nearest with
 // halves up: (sum + count / 2) / count, by the reciprocal whenever the
 // largest possible dividend allows it (for the box filters: any kernel below
@@ -50,7 +84,11 @@ private:
 class RoundedMean {
 public:
     RoundedMean(uint64_t count, uint64_t maxValue) noexcept
-        : div_(count), half_(count / 2), fast_(div_.isFastUpTo(count * maxValue + count / 2))
+        : div_(count),
+          half_(count / 2),
+          fast_(div_.isFastUpTo(count * maxValue + count / 2)),
+          narrow_(count >= 1 && count * maxValue + count / 2 < NarrowDivider::kLimit),
+          narrowDiv_(narrow_ ? static_cast<uint32_t>(count) : 1)
     {
     }
     uint64_t operator()(uint64_t sum) const noexcept
@@ -58,10 +96,18 @@ public:
         return fast_ ? div_.divideSmall(sum + half_) : (sum + half_) / div_.divisor();
     }
 
+    // Whether every possible sum may go to narrow(): the largest dividend is
+    // below NarrowDivider::kLimit (8-bit kernels below 2^22 pixels).
+    bool isNarrow() const noexcept { return narrow_; }
+    // The same mean, for a sum whose dividend is below NarrowDivider::kLimit.
+    uint32_t narrow(uint32_t sum) const noexcept { return narrowDiv_.divide(sum + static_cast<uint32_t>(half_)); }
+
 private:
     ExactDivider div_;
     uint64_t half_;
     bool fast_;
+    bool narrow_;
+    NarrowDivider narrowDiv_;
 };
 
 }  // namespace koc::services

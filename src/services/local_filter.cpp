@@ -170,7 +170,16 @@ int32_t pelLocalMean(const kimg_image* src, int32_t kw, int32_t kh, kimg_image* 
             }
             return 0;
         };
-        if (sumsFit32<Pixel>(kw, kh)) {
+        const auto perRowNarrow = [&](int32_t j, const uint32_t* sums, const uint64_t*) {
+            Pixel* row = out.row(j);
+            for (int32_t i = 0; i < in.width; ++i) {
+                row[i] = static_cast<Pixel>(roundedMean.narrow(sums[i]));
+            }
+            return 0;
+        };
+        if (roundedMean.isNarrow()) {
+            KOC_RETURN_IF_FAILED((boxSums<Pixel, false, uint32_t>(in, kw, kh, perRowNarrow)));
+        } else if (sumsFit32<Pixel>(kw, kh)) {
             KOC_RETURN_IF_FAILED((boxSums<Pixel, false, uint32_t>(in, kw, kh, perRow)));
         } else {
             KOC_RETURN_IF_FAILED((boxSums<Pixel, false, uint64_t>(in, kw, kh, perRow)));
@@ -238,7 +247,20 @@ int32_t pelSubLocalMeanAddCentre(const kimg_image* src, int32_t kw, int32_t kh, 
             }
             return 0;
         };
-        if (sumsFit32<Pixel>(kw, kh)) {
+        // The same pixels through the one-multiply division, in a loop that
+        // vectorises (every kernel a line's height asks for takes it).
+        const auto perRowNarrow = [&](int32_t j, const uint32_t* sums, const uint64_t*) {
+            const Pixel* from = in.row(j);
+            Pixel* to = out.row(j);
+            for (int32_t i = 0; i < in.width; ++i) {
+                const auto m = static_cast<int32_t>(roundedMean.narrow(sums[i]));
+                to[i] = static_cast<Pixel>(std::clamp(from[i] - m + kCentre, 0, kMax));
+            }
+            return 0;
+        };
+        if (roundedMean.isNarrow()) {
+            KOC_RETURN_IF_FAILED((boxSums<Pixel, false, uint32_t>(in, kw, kh, perRowNarrow)));
+        } else if (sumsFit32<Pixel>(kw, kh)) {
             KOC_RETURN_IF_FAILED((boxSums<Pixel, false, uint32_t>(in, kw, kh, perRow)));
         } else {
             KOC_RETURN_IF_FAILED((boxSums<Pixel, false, uint64_t>(in, kw, kh, perRow)));

@@ -31,6 +31,41 @@ TEST(ExactDivider, EqualsPlainDivisionForEvery32BitDividendKind)
     }
 }
 
+TEST(NarrowDivider, EqualsPlainDivisionBelow2To30)
+{
+    using koc::services::NarrowDivider;
+    std::mt19937 rng(5);
+    std::vector<uint32_t> divisors;
+    for (uint32_t d = 1; d <= 3000; ++d) divisors.push_back(d);
+    for (int k = 0; k < 2000; ++k) divisors.push_back(1 + static_cast<uint32_t>(rng()));
+    for (const uint32_t d : {0xffffffffu, 0x80000000u, 0x7fffffffu, 0x40000001u, 65535u, 65537u})
+        divisors.push_back(d);
+    constexpr uint32_t kTop = NarrowDivider::kLimit - 1;
+    for (const uint32_t d : divisors) {
+        const NarrowDivider div(d);
+        std::vector<uint32_t> ns = {0, 1, kTop, kTop - 1};
+        for (uint32_t q : {1u, 7u, kTop / d, kTop / d - 1})
+            for (int32_t e : {-1, 0, 1}) {
+                const uint64_t n = uint64_t{q} * d + static_cast<uint64_t>(static_cast<int64_t>(e));
+                if (n <= kTop) ns.push_back(static_cast<uint32_t>(n));
+            }
+        for (int k = 0; k < 20; ++k) ns.push_back(rng() & kTop);
+        for (const uint32_t n : ns) ASSERT_EQ(n / d, div.divide(n)) << n << " / " << d;
+    }
+}
+
+TEST(RoundedMean, NarrowPathGivesTheSameMeanForEverySumOfSmallKernels)
+{
+    using koc::services::RoundedMean;
+    for (uint64_t count = 1; count <= 1200; count += (count < 64 ? 1 : 37)) {
+        const RoundedMean mean(count, 255);
+        ASSERT_TRUE(mean.isNarrow());
+        for (uint64_t sum = 0; sum <= count * 255; ++sum)
+            ASSERT_EQ((sum + count / 2) / count, mean.narrow(static_cast<uint32_t>(sum))) << sum << " / " << count;
+    }
+    EXPECT_FALSE(RoundedMean(uint64_t{1} << 16, 65535).isNarrow());
+}
+
 TEST(ExactDivider, FastPathOnlyBelow2To32AndForDivisorsAboveOne)
 {
     EXPECT_TRUE(ExactDivider(3).isFastUpTo(0xffffffffu));
