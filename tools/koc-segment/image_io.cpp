@@ -388,7 +388,18 @@ bool readImageFile(const std::string& path, GreyImage& out, std::string& error)
         error = std::string("cannot open: ") + std::strerror(errno);
         return false;
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // One read of the whole file where its size is known (a character at a
+    // time through the stream buffer costs more than decoding a small line).
+    std::vector<uint8_t> bytes;
+    const std::streamoff size = in.seekg(0, std::ios::end).tellg();
+    if (size >= 0 && in.seekg(0, std::ios::beg)) {
+        bytes.resize(static_cast<size_t>(size));
+        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
+        bytes.resize(static_cast<size_t>(in.gcount()));
+    } else {
+        in.clear();
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     if (in.bad()) {
         error = "read error";
         return false;

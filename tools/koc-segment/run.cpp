@@ -4,6 +4,7 @@
 // report, the line images and the overlay.
 #include "run.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -33,12 +34,14 @@ int32_t toLibraryImage(const GreyImage& grey, koc::Image& image)
         return rc;
     }
     for (int32_t y = 0; y < grey.height; ++y) {
-        for (int32_t x = 0; x < grey.width; ++x) {
-            const intptr_t at = y * w.pitch + x;
-            if (grey.bits == 16) {
-                static_cast<uint16_t*>(w.pixels)[at] = grey.at(x, y);
-            } else {
-                static_cast<uint8_t*>(w.pixels)[at] = static_cast<uint8_t>(grey.at(x, y));
+        const uint16_t* from = grey.pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(grey.width);
+        const intptr_t row = y * w.pitch;
+        if (grey.bits == 16) {
+            std::copy_n(from, grey.width, static_cast<uint16_t*>(w.pixels) + row);
+        } else {
+            uint8_t* to = static_cast<uint8_t*>(w.pixels) + row;
+            for (int32_t x = 0; x < grey.width; ++x) {
+                to[x] = static_cast<uint8_t>(from[x]);
             }
         }
     }
