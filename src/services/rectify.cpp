@@ -123,6 +123,60 @@ void sampleUnitRow(const kimg_windowConst& in, int64_t px, int64_t py, int32_t w
     }
 }
 
+// A row walked in fixed point from (px, py) by (dx, dy) per sample. The
+// samples whose two neighbours in x and in y both lie inside the window
+// form one run (each bound is a half-line in the sample index), found from
+// both ends; that run blends from one row address without a test per
+// sample, and only the samples outside it clamp.
+template <class Pixel>
+void sampleTurnedRow(const kimg_windowConst& in, int64_t px, int64_t py, int32_t dx, int32_t dy, int32_t width,
+                     Pixel* dst) noexcept
+{
+    const int32_t maxX = in.width - 1;
+    const int32_t maxY = in.height - 1;
+    const auto inside = [&](int32_t i) {
+        const auto x0 = static_cast<int32_t>((px + int64_t{i} * dx) >> 16);
+        const auto y0 = static_cast<int32_t>((py + int64_t{i} * dy) >> 16);
+        return static_cast<uint32_t>(x0) < static_cast<uint32_t>(maxX) &&
+               static_cast<uint32_t>(y0) < static_cast<uint32_t>(maxY);
+    };
+    const auto clamped = [&](int32_t i) {
+        const int64_t x = px + int64_t{i} * dx;
+        const int64_t y = py + int64_t{i} * dy;
+        const auto x0 = static_cast<int32_t>(x >> 16);
+        const auto y0 = static_cast<int32_t>(y >> 16);
+        const auto wx = static_cast<uint32_t>((x >> 8) & 0xff);
+        const auto wy = static_cast<uint32_t>((y >> 8) & 0xff);
+        // Replicate the border: clamp both neighbours into the window.
+        return blend(rowAt<Pixel>(in, std::clamp(y0, 0, maxY)), rowAt<Pixel>(in, std::clamp(y0 + 1, 0, maxY)),
+                     std::clamp(x0, 0, maxX), std::clamp(x0 + 1, 0, maxX), wx, wy);
+    };
+    int32_t begin = 0;
+    while (begin < width && !inside(begin)) {
+        dst[begin] = clamped(begin);
+        ++begin;
+    }
+    int32_t end = width;
+    while (end > begin && !inside(end - 1)) {
+        --end;
+        dst[end] = clamped(end);
+    }
+    const auto* base = static_cast<const Pixel*>(in.pixels);
+    const intptr_t pitch = in.pitch;
+    // Inside the run x and y are non-negative and below 2^31.
+    auto x = static_cast<uint32_t>(px + int64_t{begin} * dx);
+    auto y = static_cast<uint32_t>(py + int64_t{begin} * dy);
+    for (int32_t i = begin; i < end; ++i, x += static_cast<uint32_t>(dx), y += static_cast<uint32_t>(dy)) {
+        const uint32_t wx = (x >> 8) & 0xff;
+        const uint32_t wy = (y >> 8) & 0xff;
+        const Pixel* a = base + static_cast<intptr_t>(y >> 16) * pitch + (x >> 16);
+        const Pixel* b = a + pitch;
+        const uint32_t top = a[0] * (256 - wx) + a[1] * wx;
+        const uint32_t bottom = b[0] * (256 - wx) + b[1] * wx;
+        dst[i] = static_cast<Pixel>((top * (256 - wy) + bottom * wy + 32768) >> 16);
+    }
+}
+
 template <class Pixel>
 int32_t sampleRows(const kimg_windowConst& in, const Frame& f, const kimg_window& out) noexcept
 {
@@ -133,8 +187,6 @@ int32_t sampleRows(const kimg_windowConst& in, const Frame& f, const kimg_window
     const double oy = f.po.y - in.y - 0.5;
     const int32_t dx = toFixed(f.e1.x);
     const int32_t dy = toFixed(f.e1.y);
-    const int32_t maxX = in.width - 1;
-    const int32_t maxY = in.height - 1;
     for (int32_t j = 0; j < f.height; ++j) {
         KOC_RETURN_IF_FAILED(pace.add(f.width));
         Pixel* dst = reinterpret_cast<Pixel*>(static_cast<uint8_t*>(out.pixels) + j * out.pitch * out.depth);
@@ -149,28 +201,7 @@ int32_t sampleRows(const kimg_windowConst& in, const Frame& f, const kimg_window
             sampleUnitRow<Pixel>(in, px, py, f.width, dst);
             continue;
         }
-        for (int32_t i = 0; i < f.width; ++i, px += dx, py += dy) {
-            int32_t x0 = static_cast<int32_t>(px >> 16);
-            int32_t y0 = static_cast<int32_t>(py >> 16);
-            uint32_t wx = static_cast<uint32_t>((px >> 8) & 0xff);
-            uint32_t wy = static_cast<uint32_t>((py >> 8) & 0xff);
-            if (static_cast<uint32_t>(x0) < static_cast<uint32_t>(maxX) &&
-                static_cast<uint32_t>(y0) < static_cast<uint32_t>(maxY)) {
-                // Both neighbours inside: no clamping, one row address.
-                const Pixel* a = rowAt<Pixel>(in, y0) + x0;
-                const Pixel* b = a + in.pitch;
-                const uint32_t top = a[0] * (256 - wx) + a[1] * wx;
-                const uint32_t bottom = b[0] * (256 - wx) + b[1] * wx;
-                dst[i] = static_cast<Pixel>((top * (256 - wy) + bottom * wy + 32768) >> 16);
-                continue;
-            }
-            // Replicate the border: clamp both neighbours into the window.
-            const int32_t x1 = std::clamp(x0 + 1, 0, maxX);
-            const int32_t y1 = std::clamp(y0 + 1, 0, maxY);
-            x0 = std::clamp(x0, 0, maxX);
-            y0 = std::clamp(y0, 0, maxY);
-            dst[i] = blend(rowAt<Pixel>(in, y0), rowAt<Pixel>(in, y1), x0, x1, wx, wy);
-        }
+        sampleTurnedRow<Pixel>(in, px, py, dx, dy, f.width, dst);
     }
     return 0;
 }

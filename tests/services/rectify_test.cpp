@@ -107,6 +107,69 @@ TEST(Rectify, UprightRectanglesMatchThePerPixelBilinearWalk)
     }
 }
 
+// Turned and slanted parallelograms (sides along Pythagorean directions, so
+// that their unit vectors are the same doubles here as in the library)
+// reaching past the window, against the fixed-point walk written out per
+// sample with every neighbour clamped: the unclamped run inside a row must
+// give the same values as the clamped form around it, 8 and 16 bit.
+TEST(Rectify, TurnedParallelogramsMatchTheClampedPerSampleWalk)
+{
+    std::mt19937 rng(9);
+    const int32_t sw = 31, sh = 19;
+    const std::array<std::array<double, 2>, 6> dirs = {
+        {{3, 4}, {4, -3}, {-5, 12}, {12, 5}, {15, -8}, {-8, -15}}};
+    for (const int32_t depth : {KIMG_DEPTH_8, KIMG_DEPTH_16}) {
+        Image src;
+        ASSERT_EQ(0, kimg_image_assignNew(&src.img, depth, sw, sh));
+        kimg_window w;
+        ASSERT_EQ(0, kimg_window_init(&w, &src.img));
+        for (int32_t y = 0; y < sh; ++y)
+            for (int32_t x = 0; x < sw; ++x) {
+                const uint32_t v = rng() & (depth == KIMG_DEPTH_8 ? 0xffu : 0xffffu);
+                if (depth == KIMG_DEPTH_8)
+                    static_cast<uint8_t*>(w.pixels)[y * w.pitch + x] = static_cast<uint8_t>(v);
+                else
+                    static_cast<uint16_t*>(w.pixels)[y * w.pitch + x] = static_cast<uint16_t>(v);
+            }
+        for (int trial = 0; trial < 60; ++trial) {
+            const auto& d1 = dirs[static_cast<size_t>(trial) % dirs.size()];
+            const auto& d2 = dirs[static_cast<size_t>(trial / 6 + 1) % dirs.size()];
+            if (d1[0] * d2[1] - d1[1] * d2[0] == 0) continue;
+            const double n1 = std::sqrt(d1[0] * d1[0] + d1[1] * d1[1]);
+            const double n2 = std::sqrt(d2[0] * d2[0] + d2[1] * d2[1]);
+            const double k1 = 1 + static_cast<double>(rng() % 3), k2 = 1 + static_cast<double>(rng() % 2);
+            const kmath_vect po{-6.0 + 0.25 * static_cast<double>(rng() % 160), -4.0 + 0.25 * static_cast<double>(rng() % 100)};
+            const kmath_vect px{po.x + k1 * d1[0], po.y + k1 * d1[1]};
+            const kmath_vect py{po.x + k2 * d2[0], po.y + k2 * d2[1]};
+            kmath_shapeAffineRect r;
+            ASSERT_EQ(0, kmath_shapeAffineRect_initPoints(&r, &po, &px, &py));
+            Image out;
+            ASSERT_EQ(0, koc::services::affineRectifyImageRegion(&src.img, &r, &out.img));
+            const kmath_vect e1{k1 * d1[0] / (k1 * n1), k1 * d1[1] / (k1 * n1)};
+            const kmath_vect e2{k2 * d2[0] / (k2 * n2), k2 * d2[1] / (k2 * n2)};
+            const auto fixed = [](double v) { return static_cast<int64_t>(std::floor(v * 65536.0 + 0.5)); };
+            const auto rw = static_cast<int32_t>(std::floor(k1 * n1 + 0.5));
+            const auto rh = static_cast<int32_t>(std::floor(k2 * n2 + 0.5));
+            for (int32_t j = 0; j < rh; ++j)
+                for (int32_t i = 0; i < rw; ++i) {
+                    const double cx = (po.x - 0.5) + (j + 0.5) * e2.x + 0.5 * e1.x;
+                    const double cy = (po.y - 0.5) + (j + 0.5) * e2.y + 0.5 * e1.y;
+                    const int64_t sx = fixed(cx) + int64_t{i} * fixed(e1.x);
+                    const int64_t sy = fixed(cy) + int64_t{i} * fixed(e1.y);
+                    const auto x0 = static_cast<int32_t>(sx >> 16), y0 = static_cast<int32_t>(sy >> 16);
+                    const uint64_t wx = (sx >> 8) & 0xff, wy = (sy >> 8) & 0xff;
+                    const auto v = [&](int32_t qx, int32_t qy) {
+                        return uint64_t{src.at(std::clamp(qx, 0, sw - 1), std::clamp(qy, 0, sh - 1))};
+                    };
+                    const uint64_t top = v(x0, y0) * (256 - wx) + v(x0 + 1, y0) * wx;
+                    const uint64_t bottom = v(x0, y0 + 1) * (256 - wx) + v(x0 + 1, y0 + 1) * wx;
+                    ASSERT_EQ((top * (256 - wy) + bottom * wy + 32768) >> 16, out.at(i, j))
+                        << "depth " << depth << " trial " << trial << " sample " << i << "," << j;
+                }
+        }
+    }
+}
+
 // A rectangle turned by 90 degrees reads the source column by column.
 TEST(Rectify, QuarterTurnTransposesAndTheTransformFollows)
 {
