@@ -446,8 +446,18 @@ int32_t decidePolarity(const kimg_image* a, const kimg_image* b, uint32_t* polar
     const int32_t top = depth == KIMG_DEPTH_16 ? PixelTraits<uint16_t>::kMax : PixelTraits<uint8_t>::kMax;
     double areaA = 0.0;
     double areaB = 0.0;
-    KOC_RETURN_IF_FAILED(borderBlobArea(a, std::max(centre - 1, 1), services::kBlobsAboveThreshold, &areaA));
-    KOC_RETURN_IF_FAILED(borderBlobArea(b, std::min(centre + 1, top), services::kBlobsBelowThreshold, &areaB));
+    const int32_t aboveThreshold = std::max(centre - 1, 1);
+    const int32_t belowThreshold = std::min(centre + 1, top);
+    if (a == b && depth == KIMG_DEPTH_8) {
+        KOC_RETURN_IF_FAILED(
+            services::borderComponentAreas<uint8_t>(a, aboveThreshold, belowThreshold, &areaA, &areaB));
+    } else if (a == b && depth == KIMG_DEPTH_16) {
+        KOC_RETURN_IF_FAILED(
+            services::borderComponentAreas<uint16_t>(a, aboveThreshold, belowThreshold, &areaA, &areaB));
+    } else {
+        KOC_RETURN_IF_FAILED(borderBlobArea(a, aboveThreshold, services::kBlobsAboveThreshold, &areaA));
+        KOC_RETURN_IF_FAILED(borderBlobArea(b, belowThreshold, services::kBlobsBelowThreshold, &areaB));
+    }
     // The side of the centre that owns the border is the background.
     const double diff = areaA - areaB;
     *polarity = diff > 0.0 ? kPolarityDarkOnLight : diff < 0.0 ? kPolarityLightOnDark : kPolarityUndecided;

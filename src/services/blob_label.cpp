@@ -47,14 +47,33 @@ int32_t findRoot(Vector<int32_t>& parent, int32_t i) noexcept
     return i;
 }
 
-void unite(Vector<int32_t>& parent, int32_t a, int32_t b) noexcept
+// Unites each run of the current row [begin, end), still its own root, with
+// the runs of the row above [previousBegin, previousEnd) that touch it
+// (8-connectivity: overlapping or diagonally adjacent). The run's root is
+// carried along its overlaps, so each overlap costs one root search, and the
+// lower of two roots always wins: a component's root stays its first run.
+// Runs above that end left of x - 1 cannot touch the run or any later run of
+// the row, so k only moves forward.
+template <class Run>
+void joinToRowAbove(const Vector<Run>& runs, Vector<int32_t>& parent, size_t begin, size_t end, size_t previousBegin,
+                    size_t previousEnd) noexcept
 {
-    const int32_t ra = findRoot(parent, a);
-    const int32_t rb = findRoot(parent, b);
-    if (ra < rb) {
-        parent[static_cast<size_t>(rb)] = ra;
-    } else if (rb < ra) {
-        parent[static_cast<size_t>(ra)] = rb;
+    size_t k = previousBegin;
+    for (size_t s = begin; s < end; ++s) {
+        const Run& cur = runs[s];
+        while (k < previousEnd && runs[k].x + runs[k].length < cur.x) {
+            ++k;
+        }
+        auto root = static_cast<int32_t>(s);
+        for (size_t m = k; m < previousEnd && runs[m].x <= cur.x + cur.length; ++m) {
+            const int32_t r = findRoot(parent, static_cast<int32_t>(m));
+            if (r < root) {
+                parent[static_cast<size_t>(root)] = r;
+                root = r;
+            } else if (r > root) {
+                parent[static_cast<size_t>(r)] = root;
+            }
+        }
     }
 }
 
@@ -170,18 +189,7 @@ int32_t label(const PixelRows<const Pixel>& src, int32_t threshold, BlobResultSe
         if (segments.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
             return KOC_E_OUT_OF_MEMORY;  // run indices are 32-bit
         }
-        // Runs above that end left of s.x - 1 cannot touch s or any later run
-        // of this row, so k only moves forward.
-        size_t k = previousBegin;
-        for (size_t s = begin; s < segments.size(); ++s) {
-            const Segment& cur = segments[s];
-            while (k < previousEnd && segments[k].x + segments[k].length < cur.x) {
-                ++k;
-            }
-            for (size_t m = k; m < previousEnd && segments[m].x <= cur.x + cur.length; ++m) {
-                unite(parent, static_cast<int32_t>(s), static_cast<int32_t>(m));
-            }
-        }
+        joinToRowAbove(segments, parent, begin, segments.size(), previousBegin, previousEnd);
         previousBegin = begin;
         previousEnd = segments.size();
     }
@@ -260,16 +268,7 @@ int32_t borderArea(const PixelRows<const Pixel>& src, int32_t threshold, Vector<
         if (runs.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
             return KOC_E_OUT_OF_MEMORY;  // run indices are 32-bit
         }
-        size_t k = previousBegin;
-        for (size_t s = begin; s < runs.size(); ++s) {
-            const BorderRun& cur = runs[s];
-            while (k < previousEnd && runs[k].x + runs[k].length < cur.x) {
-                ++k;
-            }
-            for (size_t m = k; m < previousEnd && runs[m].x <= cur.x + cur.length; ++m) {
-                unite(parent, static_cast<int32_t>(s), static_cast<int32_t>(m));
-            }
-        }
+        joinToRowAbove(runs, parent, begin, runs.size(), previousBegin, previousEnd);
         previousBegin = begin;
         previousEnd = runs.size();
     }
@@ -331,6 +330,26 @@ int32_t borderComponentArea(const kimg_image* image, int32_t threshold, uint32_t
     });
 }
 
+template <class Pixel>
+int32_t borderComponentAreas(const kimg_image* image, int32_t aboveThreshold, int32_t belowThreshold,
+                             double* areaAbove, double* areaBelow) noexcept
+{
+    KOC_ASSERT(image != nullptr);
+    KOC_ASSERT(areaAbove != nullptr && areaBelow != nullptr);
+    *areaAbove = 0.0;
+    *areaBelow = 0.0;
+    PixelRows<const Pixel> src;
+    KOC_RETURN_IF_FAILED(viewPixels(image, &src));
+    return guarded([&]() -> int32_t {
+        Vector<BorderRun> runs;
+        Vector<int32_t> parent;
+        KOC_RETURN_IF_FAILED((borderArea<Pixel, false>(src, aboveThreshold, runs, parent, areaAbove)));
+        return borderArea<Pixel, true>(src, belowThreshold, runs, parent, areaBelow);
+    });
+}
+
+template int32_t borderComponentAreas<uint8_t>(const kimg_image*, int32_t, int32_t, double*, double*) noexcept;
+template int32_t borderComponentAreas<uint16_t>(const kimg_image*, int32_t, int32_t, double*, double*) noexcept;
 template int32_t borderComponentArea<uint8_t>(const kimg_image*, int32_t, uint32_t, double*) noexcept;
 template int32_t borderComponentArea<uint16_t>(const kimg_image*, int32_t, uint32_t, double*) noexcept;
 template int32_t labelBlobs<uint8_t>(const kimg_image*, int32_t, uint32_t, BlobResultSet*) noexcept;

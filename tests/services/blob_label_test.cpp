@@ -154,6 +154,13 @@ TYPED_TEST(BlobLabel, MatchesFloodFillOnRandomImages)
         double area = -1.0;
         ASSERT_EQ(0, koc::services::borderComponentArea<Pixel>(&im.h, kT, flag, &area));
         EXPECT_EQ(refArea, area);
+        // Both sides at once give what one side at a time gives.
+        double otherSide = -1.0;
+        ASSERT_EQ(0, koc::services::borderComponentArea<Pixel>(&im.h, kT, 1 - flag, &otherSide));
+        double above = -1.0, below = -1.0;
+        ASSERT_EQ(0, koc::services::borderComponentAreas<Pixel>(&im.h, kT, kT, &above, &below));
+        EXPECT_EQ(flag == 1 ? refArea : otherSide, below);
+        EXPECT_EQ(flag == 1 ? otherSide : refArea, above);
     }
 }
 
