@@ -8,12 +8,12 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <limits>
 
 #include "services/guard.hpp"
 #include "services/pel_ops.hpp"
 #include "services/attention.hpp"
+#include "services/row_runs.hpp"
 
 namespace koc::services {
 
@@ -77,93 +77,35 @@ void joinToRowAbove(const Vector<Run>& runs, Vector<int32_t>& parent, size_t beg
     }
 }
 
-// Finds a row's foreground runs from a byte flag per pixel instead of a
-// branch per pixel: text rows alternate between mark and ground too often
-// for that branch to be predicted. The flags are written by a loop that
-// vectorises, with a 0 before the first and after the last pixel, and the
-// run ends are the bytes where a flag differs from its left neighbour,
-// found eight at a time by comparing two overlapping 64-bit words.
-class RunFinder {
-public:
-    // Sized for rows of width pixels. Must run inside koc::guarded.
-    explicit RunFinder(int32_t width) : flags_(static_cast<size_t>(width) + 2 * kPad, 0), width_(width) {}
-
-    // Calls fn(start, end) for each run of pixels inside the threshold, left
-    // to right, end exclusive, in window-relative columns.
-    template <class Pixel, bool kBelow, class Fn>
-    void forEachRun(const Pixel* row, int32_t threshold, Fn&& fn)
-    {
-        uint8_t* f = flags_.data() + kPad;
-        markRow<Pixel, kBelow>(row, threshold, f);
-        // Word k compares flags [i, i + 8) with [i - 1, i + 7); the zero
-        // after the last pixel closes a run that reaches the end, and the
-        // padding beyond it is zero, so no transition is found there.
-        bool inside = false;
-        int32_t start = 0;
-        for (int32_t i = 0; i <= width_; i += 8) {
-            uint64_t now = 0;
-            uint64_t left = 0;
-            std::memcpy(&now, f + i, 8);
-            std::memcpy(&left, f + i - 1, 8);
-            uint64_t change = now ^ left;  // one bit (bit 0 of its byte) per transition
-            while (change != 0) {
-                const int32_t at = i + lowestByte(change);
-                change &= change - 1;
-                if (!inside) {
-                    start = at;
-                } else {
-                    fn(start, at);
-                }
-                inside = !inside;
-            }
-        }
+// flags[i] = 1 where pixel i lies strictly beyond the threshold. A
+// threshold outside the pixel range makes every flag equal, and the
+// comparison on Pixel keeps the loop narrow enough to vectorise.
+template <class Pixel, bool kBelow>
+void markBeyond(const Pixel* row, int32_t width, int32_t threshold, uint8_t* flags) noexcept
+{
+    constexpr int32_t kMax = PixelTraits<Pixel>::kMax;
+    const auto n = static_cast<size_t>(width);
+    if (kBelow ? threshold <= 0 : threshold >= kMax) {
+        std::fill_n(flags, n, uint8_t{0});
+        return;
     }
-
-private:
-    static constexpr size_t kPad = 8;
-
-    // The byte index (in address order) of the lowest-addressed set byte.
-    static int32_t lowestByte(uint64_t word) noexcept
-    {
-        if constexpr (std::endian::native == std::endian::little) {
-            return std::countr_zero(word) / 8;
-        } else {
-            return std::countl_zero(word) / 8;
-        }
+    if (kBelow ? threshold > kMax : threshold < 0) {
+        std::fill_n(flags, n, uint8_t{1});
+        return;
     }
-
-    // flags[i] = 1 where the pixel lies strictly beyond the threshold. A
-    // threshold outside the pixel range makes every flag equal, and the
-    // comparison on Pixel keeps the loop narrow enough to vectorise.
-    template <class Pixel, bool kBelow>
-    void markRow(const Pixel* row, int32_t threshold, uint8_t* f) const noexcept
-    {
-        constexpr int32_t kMax = PixelTraits<Pixel>::kMax;
-        const auto n = static_cast<size_t>(width_);
-        if (kBelow ? threshold <= 0 : threshold >= kMax) {
-            std::memset(f, 0, n);
-            return;
-        }
-        if (kBelow ? threshold > kMax : threshold < 0) {
-            std::memset(f, 1, n);
-            return;
-        }
-        const auto t = static_cast<Pixel>(threshold);
-        for (size_t i = 0; i < n; ++i) {
-            f[i] = static_cast<uint8_t>(kBelow ? row[i] < t : row[i] > t);
-        }
+    const auto t = static_cast<Pixel>(threshold);
+    for (size_t i = 0; i < n; ++i) {
+        flags[i] = static_cast<uint8_t>(kBelow ? row[i] < t : row[i] > t);
     }
-
-    Vector<uint8_t> flags_;
-    int32_t width_;
-};
+}
 
 // Appends the foreground runs of one row.
 template <class Pixel, bool kBelow>
-void cutRow(RunFinder& finder, const Pixel* row, int32_t threshold, int32_t y, int32_t x0, Vector<Segment>& segments,
+void cutRow(RowRuns& finder, const Pixel* row, int32_t threshold, int32_t y, int32_t x0, Vector<Segment>& segments,
             Vector<int32_t>& parent)
 {
-    finder.forEachRun<Pixel, kBelow>(row, threshold, [&](int32_t start, int32_t end) {
+    markBeyond<Pixel, kBelow>(row, finder.width(), threshold, finder.flags());
+    finder.forEachRun([&](int32_t start, int32_t end) {
         int64_t sum = 0;
         for (int32_t i = start; i < end; ++i) {
             sum += row[i];
@@ -180,7 +122,7 @@ int32_t label(const PixelRows<const Pixel>& src, int32_t threshold, BlobResultSe
     Vector<int32_t> parent;
     size_t previousBegin = 0;
     size_t previousEnd = 0;
-    RunFinder finder(src.width);
+    RowRuns finder(src.width);
     AttentionPacer pace;
     for (int32_t j = 0; j < src.height; ++j) {
         KOC_RETURN_IF_FAILED(pace.add(src.width));
@@ -251,7 +193,7 @@ int32_t borderArea(const PixelRows<const Pixel>& src, int32_t threshold, Vector<
 {
     runs.clear();
     parent.clear();
-    RunFinder finder(src.width);
+    RowRuns finder(src.width);
     size_t previousBegin = 0;
     size_t previousEnd = 0;
     AttentionPacer pace;
@@ -259,7 +201,8 @@ int32_t borderArea(const PixelRows<const Pixel>& src, int32_t threshold, Vector<
         KOC_RETURN_IF_FAILED(pace.add(src.width));
         const size_t begin = runs.size();
         const uint8_t rowSides = static_cast<uint8_t>((j == 0 ? 1 : 0) | (j == src.height - 1 ? 2 : 0));
-        finder.forEachRun<Pixel, kBelow>(src.row(j), threshold, [&](int32_t start, int32_t end) {
+        markBeyond<Pixel, kBelow>(src.row(j), src.width, threshold, finder.flags());
+        finder.forEachRun([&](int32_t start, int32_t end) {
             const uint8_t sides =
                 static_cast<uint8_t>(rowSides | (start == 0 ? 4 : 0) | (end == src.width ? 8 : 0));
             parent.push_back(static_cast<int32_t>(runs.size()));

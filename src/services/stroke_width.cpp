@@ -16,6 +16,7 @@
 #include "services/blob_label.hpp"
 #include "services/guard.hpp"
 #include "services/memory.hpp"
+#include "services/row_runs.hpp"
 
 namespace koc::services {
 
@@ -41,23 +42,22 @@ constexpr uint8_t saturatingInc(uint8_t v) noexcept
 int32_t horizontalRuns(const PixelRows<const uint8_t>& src, const MarkRange& mark, const PixelRows<uint8_t>& out)
 {
     AttentionPacer pace;
+    RowRuns runs(src.width);
+    uint8_t* flags = runs.flags();
     for (int32_t j = 0; j < src.height; ++j) {
         KOC_RETURN_IF_FAILED(pace.add(src.width));
         const uint8_t* s = src.row(j);
         uint8_t* o = out.row(j);
-        int32_t i = 0;
-        while (i < src.width) {
-            if (mark.mask(s[i]) == 0) {
-                o[i++] = 0;
-                continue;
-            }
-            int32_t end = i + 1;
-            while (end < src.width && mark.mask(s[end]) != 0) {
-                ++end;
-            }
-            std::fill(o + i, o + end, static_cast<uint8_t>(std::min(end - i, 255)));
-            i = end;
+        for (int32_t i = 0; i < src.width; ++i) {
+            flags[i] = static_cast<uint8_t>(mark.mask(s[i]) & 1);
+            o[i] = 0;
         }
+        runs.forEachRun([o](int32_t start, int32_t end) {
+            const auto length = static_cast<uint8_t>(std::min(end - start, 255));
+            for (int32_t i = start; i < end; ++i) {
+                o[i] = length;
+            }
+        });
     }
     return 0;
 }
