@@ -325,6 +325,7 @@ int main(int argc, char** argv)
     std::vector<ImageReport> reports(count);
     std::vector<std::string> sections(count); // --report: each image's part of the page
     request.keepLineImages = !reportPath.empty();
+    request.keepStats = !jsonPath.empty();
     std::atomic<size_t> next{0};
     auto worker = [&] {
         for (size_t k = next++; k < count; k = next++) {

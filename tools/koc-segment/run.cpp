@@ -121,7 +121,7 @@ bool dumpLineImages(const LineReport& line, const std::string& base, std::string
            writeLineImage(line.binarized, base + "-binarized.png", error);
 }
 
-LineReport lineReport(const koc_charSegmentLineResult& line, double lineHeight)
+LineReport lineReport(const koc_charSegmentLineResult& line, double lineHeight, bool keepStats)
 {
     LineReport out;
     out.found = line.isFound != 0;
@@ -145,7 +145,9 @@ LineReport lineReport(const koc_charSegmentLineResult& line, double lineHeight)
             out.positions.push_back(pos);
         }
     }
-    out.stats = lineStatsJson(line.stats);
+    if (keepStats) {
+        out.stats = lineStatsJson(line.stats);
+    }
     if (line.stats.isComputed != 0 && line.stats.minBandHeight != INT32_MAX) {
         out.band = pointsOf(line.stats.bandRect);
     }
@@ -234,7 +236,7 @@ int32_t runParagraph(const RunRequest& request, const kimg_image* image8, const 
         return rc;
     }
     for (int32_t j = 0; j < count; ++j) {
-        out.lines.push_back(lineReport(lines[j], extraction->lineHeight));
+        out.lines.push_back(lineReport(lines[j], extraction->lineHeight, request.keepStats));
         LineReport& line = out.lines.back();
         const bool dump = !dumpBase.empty() && lines[j].isFound != 0 && dumpError.empty();
         if ((dump || request.keepLineImages) && lines[j].isFound != 0) {

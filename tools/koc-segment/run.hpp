@@ -97,6 +97,7 @@ struct RunRequest {
     uint64_t pinned = 0;                     // fields the user set: the estimator keeps them
     bool estimateOnly = false;               // stop after measuring (--print-params --auto)
     bool keepLineImages = false;             // fill LineReport's images (--report)
+    bool keepStats = false;                  // fill LineReport's stats (--json; nothing else shows them)
     koc_charSegmentExtensions ext{};         // --split-touching, --walk-budget, --params "extensions"
     unsigned extGiven = 0;                   // kExtSplitTouching, kExtWalkBudget: the user set it
 };
