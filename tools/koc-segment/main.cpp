@@ -185,8 +185,10 @@ int main(int argc, char** argv)
     const std::vector<ParamField>& fields = paramFields();
     std::vector<double> flagValues(fields.size(), 0.0);
     std::vector<CLI::Option*> flagOptions;
+    // Each field's help line (its default and description) is written only
+    // when the help is asked for: a run never shows it.
     for (size_t i = 0; i < fields.size(); ++i) {
-        flagOptions.push_back(app.add_option(std::string("--") + fields[i].name, flagValues[i], defaultText(defaults, fields[i]))
+        flagOptions.push_back(app.add_option(std::string("--") + fields[i].name, flagValues[i])
                                   ->group("Run parameters (the record's fields)")
                                   ->type_name("N"));
     }
@@ -194,6 +196,9 @@ int main(int argc, char** argv)
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
+        for (size_t i = 0; i < fields.size(); ++i) {
+            flagOptions[i]->description(defaultText(defaults, fields[i]));
+        }
         return app.exit(e);
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
