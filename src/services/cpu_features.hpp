@@ -1,6 +1,6 @@
 // cpu_features.hpp: what the processor offers the optimised kernels. The
-// answer is the processor's and never changes within a process, so kernels
-// ask it per call instead of caching it anywhere.
+// answer is the processor's and never changes within a process: it is
+// found on first use and kept, and kernels ask it per call.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,9 @@
 // system.cpp: assertion reporting, the attention check, the process
 // allocator and the processor-feature enabler.
 #include <atomic>
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#include <cpuid.h>
+#endif
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -181,12 +184,45 @@ KOC_API int32_t ksys_memory_setHooks(const ksys_memoryHooks* hooks) noexcept
 
 namespace koc::services {
 
+namespace {
+
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+// AVX2 needs the instructions (leaf 7) and the operating system's saving of
+// the vector registers (OSXSAVE, AVX, and XCR0's SSE and AVX state bits).
+// Asked directly rather than through the compiler's processor-model
+// builtin, whose start-up constructor identifies the whole processor in
+// every program that links it, library or not.
+uint32_t detectFeatureBits() noexcept
+{
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) == 0) {
+        return 0u;
+    }
+    constexpr unsigned kOsxsave = 1u << 27, kAvx = 1u << 28;
+    if ((c & kOsxsave) == 0 || (c & kAvx) == 0) {
+        return 0u;
+    }
+    unsigned xcr0 = 0, xcr0High = 0;
+    __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0High) : "c"(0));
+    if ((xcr0 & 6u) != 6u || __get_cpuid_max(0, nullptr) < 7) {
+        return 0u;
+    }
+    __cpuid_count(7, 0, a, b, c, d);
+    constexpr unsigned kAvx2 = 1u << 5;
+    return (b & kAvx2) != 0 ? KSYS_CPU_FEATURE_AVX2 : 0u;
+}
+#endif
+
+}  // namespace
+
 // The x86 kernels are built for AVX2 by function attribute and chosen at run
-// time; elsewhere there are portable kernels only.
+// time; elsewhere there are portable kernels only. The answer is asked once
+// per process, on first use.
 uint32_t cpuFeatureBits() noexcept
 {
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
-    return __builtin_cpu_supports("avx2") ? KSYS_CPU_FEATURE_AVX2 : 0u;
+    static const uint32_t bits = detectFeatureBits();
+    return bits;
 #else
     return 0u;
 #endif
