@@ -99,6 +99,15 @@ void markBeyond(const Pixel* row, int32_t width, int32_t threshold, uint8_t* fla
     }
 }
 
+// Room for the runs of a typical line image up front, so that the run and
+// parent lists grow a few times rather than a dozen: one run per 16 pixels,
+// capped so a large, sparse image does not reserve megabytes it never uses.
+size_t expectedRuns(int32_t width, int32_t height) noexcept
+{
+    const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+    return static_cast<size_t>(std::min<uint64_t>(pixels / 16 + 16, uint64_t{1} << 16));
+}
+
 // Appends the foreground runs of one row.
 template <class Pixel, bool kBelow>
 void cutRow(RowRuns& finder, const Pixel* row, int32_t threshold, int32_t y, int32_t x0, Vector<Segment>& segments,
@@ -120,6 +129,8 @@ int32_t label(const PixelRows<const Pixel>& src, int32_t threshold, BlobResultSe
 {
     Vector<Segment> segments;
     Vector<int32_t> parent;
+    segments.reserve(expectedRuns(src.width, src.height));
+    parent.reserve(segments.capacity());
     size_t previousBegin = 0;
     size_t previousEnd = 0;
     RowRuns finder(src.width);
@@ -193,6 +204,8 @@ int32_t borderArea(const PixelRows<const Pixel>& src, int32_t threshold, Vector<
 {
     runs.clear();
     parent.clear();
+    runs.reserve(expectedRuns(src.width, src.height));
+    parent.reserve(runs.capacity());
     RowRuns finder(src.width);
     size_t previousBegin = 0;
     size_t previousEnd = 0;
