@@ -628,6 +628,10 @@ int32_t measureExtractedLine(const koc_lineExtractResult* line, koc_runParamsEst
 
 namespace {
 
+// Two marks of solid print overlapping sideways by at least this share of
+// the narrower one's width are parts of one glyph.
+constexpr double kStackedOverlap = 0.3;
+
 int32_t atLeast(double v, int32_t floor) noexcept
 {
     return std::max(floor, static_cast<int32_t>(std::min(v, 1e6)));
@@ -690,17 +694,26 @@ void chooseRunParams(const koc_runParamsEstimate& m, const koc_charSegmentRunPar
         set(KOC_PIN_MAX_CHAR_WIDTH, p.maxCharWidth, atLeast(std::ceil(1.6 * h), 1));
     }
 
-    // Gaps: only gaps inside the measured inner-gap limit join marks; solid
-    // glyphs join only where they overlap, so separately inked neighbours
-    // (':2', 'ri') stay apart.
-    // On a fixed pitch the tree may also join across gaps up to half a
-    // character gap (a display's 'N' whose diagonal stops short of its
-    // right bar): the pitch decides there, not the gap alone.
+    // Gaps: in print of dots or segments, gaps up to the measured inner-gap
+    // limit join marks and wider ones part characters. Solid glyphs have no
+    // gap inside them, so no gap joins; marks join where one stands over
+    // the other (the dot on 'i', the two of ':'), which shows as an overlap
+    // of at least a third of the narrower one's width. Kerned neighbours
+    // ('LY', 'VJ', 'TJ') overlap by a foot or an arm, far less, and stay
+    // apart, and so do separately inked neighbours (':2', 'ri'). On a fixed
+    // pitch the tree then joins the pieces of a display's 'N' whose
+    // diagonal stops short of its right bar: the pitch decides there, since
+    // that gap is as wide as one between characters.
     int32_t inner = std::max(m.innerGap, 0);
     if (m.isFixedPitch != 0) {
         inner = std::max(inner, (m.charGap - 1) / 2);
     }
-    set(KOC_PIN_GAP_MODE, p.gapMode, 4u);
+    if (m.isBrokenStroke != 0 || m.isFixedPitch != 0) {
+        set(KOC_PIN_GAP_MODE, p.gapMode, 4u);
+    } else {
+        set(KOC_PIN_GAP_MODE, p.gapMode, 1u);
+        set(KOC_PIN_REFINEMENT_FRACTION, p.refinementFraction, kStackedOverlap);
+    }
     set(KOC_PIN_MAX_INNER_GAP, p.maxInnerGap, inner);
     set(KOC_PIN_MIN_CHAR_GAP, p.minCharGap, inner + 1);
     // Proportional text has no pitch for the tree to exploit; its windows

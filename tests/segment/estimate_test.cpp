@@ -281,6 +281,52 @@ TEST(Estimate, SegmentPiecesJoinButNearlyTouchingGlyphsDoNot)
     EXPECT_EQ(10, e.report.glyphCount);
 }
 
+// Proportional print: an 'L' whose foot runs under the arm of the 'T' after
+// it (kerned, the two never touch) stays two positions, and an 'i' whose
+// dot stands over its stem stays one.
+TEST(Estimate, KernedNeighboursStayApartAndStackedMarksJoin)
+{
+    constexpr int32_t kTop = 25, kHeight = 24, kStroke = 3;
+    struct Glyph {
+        char shape;
+        int32_t x, width;
+    };
+    // Advances vary as in a proportional font; two kerned pairs overlap by
+    // three columns.
+    const std::vector<Glyph> glyphs = {{'O', 30, 14}, {'L', 50, 14}, {'T', 61, 16}, {'i', 83, 3},
+                                       {'O', 92, 20}, {'L', 118, 12}, {'T', 127, 14}, {'O', 147, 10},
+                                       {'i', 163, 3}, {'O', 172, 16}};
+    const auto inked = [&](int x, int y) {
+        const int32_t v = y - kTop;
+        if (v < 0 || v >= kHeight) return false;
+        for (const Glyph& g : glyphs) {
+            const int32_t u = x - g.x;
+            if (u < 0 || u >= g.width) continue;
+            const bool left = u < kStroke, right = u >= g.width - kStroke;
+            const bool top = v < kStroke, bottom = v >= kHeight - kStroke;
+            const bool centre = std::abs(2 * u - g.width + 1) < kStroke;
+            switch (g.shape) {
+                case 'O': if (left || right || top || bottom) return true; break;
+                case 'L': if (left || bottom) return true; break;
+                case 'T': if (top || centre) return true; break;
+                case 'i': if (top || v >= 2 * kStroke) return true; break;
+            }
+        }
+        return false;
+    };
+    Owned image(test::makeImage8(220, 80, [&](int x, int y) { return inked(x, y) ? 30 : 220; }));
+    const kmath_shapeAffineRect rect = test::boxRect(5, 5, 210, 70);
+    Estimate e;
+    ASSERT_EQ(0, e.run(image.img, rect));
+    ASSERT_EQ(0u, e.report.isFixedPitch);
+    ASSERT_EQ(0u, e.report.isBrokenStroke);
+    koc_charSegmentParagraphResult result;
+    ASSERT_EQ(0, koc_charSegmentParagraphResult_construct(&result));
+    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &e.out, &result));
+    EXPECT_EQ(static_cast<int>(glyphs.size()), countMarks(result));
+    koc_charSegmentParagraphResult_destruct(&result);
+}
+
 // Every bit keeps its field; the same fields move when not pinned.
 TEST(Estimate, PinnedFieldsKeepTheBaseValues)
 {

@@ -261,8 +261,11 @@ void printTable(std::ostream& out, const ImageReport& report)
                 << (e.isBrokenStroke != 0 ? ", dots or segments" : "") << (e.isTouching != 0 ? ", touching" : "") << ", noise " << fixed(e.noiseLevel, 1) << " of contrast "
                 << fixed(e.contrast, 0) << ", background slope " << fixed(e.backgroundSlope, 2) << "\n";
             out << "    auto: chose minCharArea " << a.minCharArea << ", minCharWidth " << a.minCharWidth << ", minCharHeight "
-                << a.minCharHeight << ", gapMode " << a.gapMode << " (inner <= " << a.maxInnerGap << ", between >= "
-                << a.minCharGap << "), segmentationMethod " << a.segmentationMethod << ", normalizationMode "
+                << a.minCharHeight << ", gapMode " << a.gapMode
+                << (a.gapMode == 1 ? " (overlap >= " + fixed(a.refinementFraction, 2) + " joins)"
+                                   : " (inner <= " + std::to_string(a.maxInnerGap) + ", between >= " +
+                                         std::to_string(a.minCharGap) + ")")
+                << ", segmentationMethod " << a.segmentationMethod << ", normalizationMode "
                 << a.normalizationMode << ", maxLineAngle " << fixed(a.maxLineAngle, 0) << ", maxSkewAngle "
                 << fixed(a.maxSkewAngle, 0) << ", spaces >= " << a.spaceParams.minSpaceWidth << " px"
                 << (a.numLines > 1 ? ", numLines " + std::to_string(a.numLines) : std::string()) << "\n";
