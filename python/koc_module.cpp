@@ -396,6 +396,7 @@ py::dict measuredDict(const koc_runParamsEstimate& e)
     d["noiseLevel"] = e.noiseLevel;
     d["backgroundSlope"] = e.backgroundSlope;
     d["lineCount"] = e.lineCount;
+    d["widestGlyphWidth"] = e.widestGlyphWidth;
     return d;
 }
 

@@ -89,6 +89,8 @@ typedef struct koc_runParamsEstimate {
     double noiseLevel;        /* standard deviation of the background, grey levels */
     double backgroundSlope;   /* background change along the line, per contrast */
     int32_t lineCount;        /* text lines found in the rectangle (bands of ink rows) */
+    double widestGlyphWidth;  /* widest glyph that can be one character (W, M): at most 1.5 text
+                                 heights and 1.6 pitches, so two glyphs side by side are not one */
 } koc_runParamsEstimate;
 
 KOC_DECLARE_LIFECYCLE(koc_runParamsEstimate)

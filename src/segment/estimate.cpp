@@ -579,6 +579,19 @@ int32_t measureInk(const LineView& v, const Background& bg, double noise, koc_ru
         m->textHeight = textHeight;
         m->strokeWidth = strokeWidth;
         m->medianGlyphWidth = quantile(fullWidths, 0.5);
+        // The widest glyph that is one character: one blob of full height
+        // (marks that merely overlap, a kerned 'AJ', are two), since a 'W'
+        // or 'M' is inked in one piece. It reaches 1.35 text heights and,
+        // in a font whose pitch only looks fixed, 1.5 pitches; two glyphs
+        // that touch span two pitches less a gap, more than that.
+        int32_t widest = 0;
+        for (const services::Blob* b : kept) {
+            const int32_t w = b->rect.width;
+            if (b->rect.height >= 0.5 * textHeight && w <= 1.5 * textHeight && (pitch <= 0.0 || w <= 1.6 * pitch)) {
+                widest = std::max(widest, w);
+            }
+        }
+        m->widestGlyphWidth = broken ? m->medianGlyphWidth : widest;
         m->glyphCount = static_cast<int32_t>(glyphCount);
         m->lineCount = static_cast<int32_t>(bands.size());
         m->innerGap = inner;
@@ -683,8 +696,12 @@ void chooseRunParams(const koc_runParamsEstimate& m, const koc_charSegmentRunPar
     // unit; two glyphs side by side are wider than that.
     set(KOC_PIN_MIN_ASPECT_RATIO, p.minAspectRatio, 0.65);
     if (m.isFixedPitch != 0) {
+        // A glyph may fill its cell and a little more; a proportional font
+        // whose pitch looks fixed has a 'W' or 'M' wider still, which the
+        // measuring saw standing alone.
         set(KOC_PIN_LIMIT_CHAR_WIDTH, p.limitCharWidth, 1u);
-        set(KOC_PIN_MAX_CHAR_WIDTH, p.maxCharWidth, atLeast(std::ceil(1.15 * pitch), 1));
+        set(KOC_PIN_MAX_CHAR_WIDTH, p.maxCharWidth,
+            atLeast(std::max(std::ceil(1.15 * pitch), std::ceil(m.widestGlyphWidth)), 1));
     } else if (m.isTouching != 0) {
         // Capitals and digits are at most about 0.85 text heights wide
         // (W and M aside); wider runs are glyphs that touch.

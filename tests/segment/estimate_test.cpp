@@ -327,6 +327,44 @@ TEST(Estimate, KernedNeighboursStayApartAndStackedMarksJoin)
     koc_charSegmentParagraphResult_destruct(&result);
 }
 
+// A 'W' one and a half cells wide in print whose pitch reads as fixed (a
+// proportional font with glyphs of even width) is one glyph: the width
+// limit leaves room for the widest single blob the measuring saw.
+TEST(Estimate, WideGlyphOnARegularPitchStaysWhole)
+{
+    constexpr int32_t kTop = 25, kHeight = 24, kStroke = 3, kPitch = 22, kWidth = 14, kWide = 30;
+    const auto inked = [&](int x, int y) {
+        const int32_t v = y - kTop;
+        if (v < 0 || v >= kHeight || x < 30) return false;
+        // Cells 0 to 9, the sixth holding the wide glyph, which pushes the
+        // rest one extra pitch to the right.
+        int32_t u = x - 30, width = kWidth;
+        if (u >= 5 * kPitch && u < 5 * kPitch + kWide + 8) {
+            u -= 5 * kPitch;
+            width = kWide;
+        } else {
+            if (u >= 5 * kPitch) u -= kPitch;
+            if (u >= 10 * kPitch) return false;
+            u %= kPitch;
+        }
+        if (u >= width) return false;
+        const bool bar = u < kStroke || u >= width - kStroke || std::abs(2 * u - width + 1) < kStroke;
+        return bar || v >= kHeight - kStroke;
+    };
+    Owned image(test::makeImage8(320, 80, [&](int x, int y) { return inked(x, y) ? 30 : 220; }));
+    const kmath_shapeAffineRect rect = test::boxRect(5, 5, 310, 70);
+    Estimate e;
+    ASSERT_EQ(0, e.run(image.img, rect));
+    ASSERT_EQ(1u, e.report.isFixedPitch);
+    EXPECT_NEAR(kWide, e.report.widestGlyphWidth, 1.0);
+    EXPECT_GE(e.out.maxCharWidth, kWide);
+    koc_charSegmentParagraphResult result;
+    ASSERT_EQ(0, koc_charSegmentParagraphResult_construct(&result));
+    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &e.out, &result));
+    EXPECT_EQ(10, countMarks(result));
+    koc_charSegmentParagraphResult_destruct(&result);
+}
+
 // Every bit keeps its field; the same fields move when not pinned.
 TEST(Estimate, PinnedFieldsKeepTheBaseValues)
 {

@@ -194,7 +194,8 @@ nlohmann::ordered_json autoJson(const ParagraphReport& p)
               {"contrast", round3(e.contrast)},
               {"noiseLevel", round3(e.noiseLevel)},
               {"backgroundSlope", round3(e.backgroundSlope)},
-              {"lineCount", e.lineCount}}}};
+              {"lineCount", e.lineCount},
+              {"widestGlyphWidth", round3(e.widestGlyphWidth)}}}};
 }
 
 nlohmann::ordered_json reportJson(const ImageReport& report, const nlohmann::ordered_json& params)
