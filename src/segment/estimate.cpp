@@ -711,16 +711,14 @@ void chooseRunParams(const koc_runParamsEstimate& m, const koc_charSegmentRunPar
         set(KOC_PIN_MAX_CHAR_WIDTH, p.maxCharWidth, atLeast(std::ceil(1.6 * h), 1));
     }
 
-    // Gaps: in print of dots or segments, gaps up to the measured inner-gap
-    // limit join marks and wider ones part characters. Solid glyphs have no
-    // gap inside them, so no gap joins; marks join where one stands over
-    // the other (the dot on 'i', the two of ':'), which shows as an overlap
-    // of at least a third of the narrower one's width. Kerned neighbours
-    // ('LY', 'VJ', 'TJ') overlap by a foot or an arm, far less, and stay
-    // apart, and so do separately inked neighbours (':2', 'ri'). On a fixed
-    // pitch the tree then joins the pieces of a display's 'N' whose
-    // diagonal stops short of its right bar: the pitch decides there, since
-    // that gap is as wide as one between characters.
+    // Gaps: in print of dots or segments, and on a fixed pitch, gaps up to
+    // the measured inner-gap limit join marks and wider ones part
+    // characters. Solid proportional glyphs have no gap inside them, so no
+    // gap joins; marks join where one stands over the other (the dot on
+    // 'i', the two of ':'), which shows as an overlap of at least a third of
+    // the narrower one's width. Kerned neighbours ('LY', 'VJ', 'TJ') overlap
+    // by a foot or an arm, far less, and stay apart, and so do separately
+    // inked neighbours (':2', 'ri').
     int32_t inner = std::max(m.innerGap, 0);
     if (m.isFixedPitch != 0) {
         inner = std::max(inner, (m.charGap - 1) / 2);
@@ -731,8 +729,14 @@ void chooseRunParams(const koc_runParamsEstimate& m, const koc_charSegmentRunPar
         set(KOC_PIN_GAP_MODE, p.gapMode, 1u);
         set(KOC_PIN_REFINEMENT_FRACTION, p.refinementFraction, kStackedOverlap);
     }
-    set(KOC_PIN_MAX_INNER_GAP, p.maxInnerGap, inner);
     set(KOC_PIN_MIN_CHAR_GAP, p.minCharGap, inner + 1);
+    // Where glyphs come in pieces on a fixed pitch, the tree may also group
+    // pieces across a gap as wide as a character gap (a display's 'N' whose
+    // diagonal stops short of its right bar): the pitch decides there, not
+    // the gap. Solid print has no pieces to group, and there the wider
+    // limit would only let narrow neighbours join.
+    const bool piecesOnPitch = m.isFixedPitch != 0 && m.innerGap > 0;
+    set(KOC_PIN_MAX_INNER_GAP, p.maxInnerGap, piecesOnPitch ? std::max(inner, m.charGap) : inner);
     // Proportional text has no pitch for the tree to exploit; its windows
     // are the characters already.
     set(KOC_PIN_SEGMENTATION_METHOD, p.segmentationMethod,

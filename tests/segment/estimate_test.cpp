@@ -161,7 +161,9 @@ TEST(Estimate, DotMatrixJoinsDotsButNotCharacters)
     EXPECT_EQ(dots.count, m.glyphCount);
     EXPECT_NEAR(7.0 * dots.pitch, m.pitch, 1.0);
     EXPECT_EQ(4u, e.out.gapMode);
-    EXPECT_EQ(m.innerGap, e.out.maxInnerGap);
+    // Gaps up to the inner gap join outright; a wider one parts characters
+    // unless the pitch says otherwise.
+    EXPECT_EQ(m.innerGap + 1, e.out.minCharGap);
 
     // With the chosen record the road gives one position per character.
     koc_charSegmentParagraphResult result;
