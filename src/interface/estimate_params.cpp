@@ -26,6 +26,9 @@ double signedDegrees(double a) noexcept
     return a;
 }
 
+// Slants below this many degrees are not checked for being false.
+constexpr double kSlantWorthChecking = 3.0;
+
 // Slot 0: 8-bit image, 1: 16-bit image (as koc_extractLineAndNormalize_).
 template <int Slot>
 int32_t estimateRunParams(const kimg_image* image, const kmath_shapeAffineRect* rect,
@@ -59,12 +62,37 @@ int32_t estimateRunParams(const kimg_image* image, const kmath_shapeAffineRect* 
     koc_lineExtractResult line;
     KOC_RETURN_IF_FAILED(koc_lineExtractResult_construct(&line));
     Always dropLine([&] { koc_lineExtractResult_destruct(&line); });
-    if constexpr (Slot == 0) {
-        KOC_RETURN_IF_FAILED(koc_extractLineAndNormalize_(image, nullptr, nullptr, rect, &probe, &line));
-    } else {
-        KOC_RETURN_IF_FAILED(koc_extractLineAndNormalize_(nullptr, image, nullptr, rect, &probe, &line));
-    }
+    const auto extract = [&](koc_lineExtractResult* into) -> int32_t {
+        if constexpr (Slot == 0) {
+            return koc_extractLineAndNormalize_(image, nullptr, nullptr, rect, &probe, into);
+        } else {
+            return koc_extractLineAndNormalize_(nullptr, image, nullptr, rect, &probe, into);
+        }
+    };
+    KOC_RETURN_IF_FAILED(extract(&line));
     KOC_RETURN_IF_FAILED(ksys_attention_check());
+    // The slant search can lock onto the diagonals of upright glyphs (a
+    // line of 0, 7, W, Y and Z reads some 15 degrees slanted). A slant worth
+    // the check is weighed against the line taken upright (the rectangle's
+    // own slant): italic print opens the gaps between its glyphs only once
+    // deslanted, upright print only upright. Upright wins ties, and a line
+    // whose glyphs all touch opens no gap either way and keeps its slant.
+    if ((pinned & KOC_PIN_MAX_SKEW_ANGLE) == 0 && line.isLineFound != 0 &&
+        std::abs(signedDegrees(line.skewAngle)) >= kSlantWorthChecking) {
+        int32_t slantedGaps = 0;
+        KOC_RETURN_IF_FAILED(segment::measureGapColumns(&line, &slantedGaps));
+        koc_lineExtractResult upright;
+        KOC_RETURN_IF_FAILED(koc_lineExtractResult_construct(&upright));
+        Always dropUpright([&] { koc_lineExtractResult_destruct(&upright); });
+        probe.maxSkewAngle = 0.0;
+        KOC_RETURN_IF_FAILED(extract(&upright));
+        KOC_RETURN_IF_FAILED(ksys_attention_check());
+        int32_t uprightGaps = 0;
+        KOC_RETURN_IF_FAILED(segment::measureGapColumns(&upright, &uprightGaps));
+        if (uprightGaps > 0 && uprightGaps >= slantedGaps) {
+            KOC_RETURN_IF_FAILED(koc_lineExtractResult_assign(&line, &upright));
+        }
+    }
 
     koc_runParamsEstimate measured;
     koc_runParamsEstimate_reset(&measured);

@@ -641,6 +641,63 @@ int32_t measureExtractedLine(const koc_lineExtractResult* line, koc_runParamsEst
 
 namespace {
 
+// Columns without ink between the first and the last inked one: the gaps
+// between glyphs, which open fully only where the strokes stand upright.
+int32_t emptyColumns(const kimg_image* ink)
+{
+    kimg_windowConst w;
+    if (kimg_windowConst_init(&w, ink) < 0 || w.width <= 0 || w.height <= 0) {
+        return 0;
+    }
+    Vector<int32_t> columns(static_cast<size_t>(w.width), 0);
+    for (int32_t y = 0; y < w.height; ++y) {
+        const uint8_t* row = static_cast<const uint8_t*>(w.pixels) + y * w.pitch;
+        for (int32_t x = 0; x < w.width; ++x) {
+            columns[static_cast<size_t>(x)] += row[x] != 0 ? 1 : 0;
+        }
+    }
+    const auto first = std::find_if(columns.begin(), columns.end(), [](int32_t c) { return c != 0; });
+    if (first == columns.end()) {
+        return 0;
+    }
+    const auto last = std::find_if(columns.rbegin(), columns.rend(), [](int32_t c) { return c != 0; }).base();
+    return static_cast<int32_t>(std::count(first, last, 0));
+}
+
+}  // namespace
+
+int32_t measureGapColumns(const koc_lineExtractResult* line, int32_t* columns) noexcept
+{
+    KOC_ASSERT(line != nullptr && columns != nullptr);
+    *columns = 0;
+    if (line->isLineFound == 0 || line->isLineImageValid == 0 || (line->polarity != 1 && line->polarity != 2)) {
+        return 0;
+    }
+    LineView view;
+    KOC_RETURN_IF_FAILED(buildView(line, &view));
+    if (view.width < 2 || view.height < 2) {
+        return 0;
+    }
+    Background bg;
+    double noise = 0.0;
+    KOC_RETURN_IF_FAILED(guarded([&]() -> int32_t {
+        measureBackground(view, line->lineHeight > 0.0 ? line->lineHeight : view.height, &bg);
+        noise = measureNoise(view);
+        return 0;
+    }));
+    if (bg.levels.empty() || bg.contrast < std::max(6.0, 3.0 * noise)) {
+        return 0;
+    }
+    services::ScopedImage ink;
+    KOC_RETURN_IF_FAILED(binarize(view, bg, noise > 0.1 * bg.contrast, ink.get()));
+    return guarded([&]() -> int32_t {
+        *columns = emptyColumns(ink.get());
+        return 0;
+    });
+}
+
+namespace {
+
 // Two marks of solid print overlapping sideways by at least this share of
 // the narrower one's width are parts of one glyph.
 constexpr double kStackedOverlap = 0.3;

@@ -17,6 +17,11 @@ namespace koc::segment {
 // measure.
 int32_t measureExtractedLine(const koc_lineExtractResult* line, koc_runParamsEstimate* m) noexcept;
 
+// *columns = the columns of the rectified line without ink between its
+// first and last inked one (the gaps between glyphs, as the measuring's
+// threshold sees them); 0 when there is nothing to count.
+int32_t measureGapColumns(const koc_lineExtractResult* line, int32_t* columns) noexcept;
+
 // out = base with every field not pinned replaced by what the measures
 // call for. The result passes validate whenever base does.
 void chooseRunParams(const koc_runParamsEstimate& m, const koc_charSegmentRunParams& base, uint64_t pinned,

@@ -378,6 +378,38 @@ TEST_F(RenderTest, ThreeLineLabelGivesEachLineItsCharacters)
     }
 }
 
+// An upright line rich in diagonals (0, 7, W, Y, Z) can read as slanted by
+// some 15 degrees; measured (koc-segment's default), it reads upright and
+// every glyph gets its own position. A line of upright strokes slanted by
+// 10 degrees either way keeps its slant.
+TEST_F(RenderTest, UprightDiagonalsReadNoSlantAndRealSlantStays)
+{
+    const std::string common = "--font '" + kFont + "' --size 24 --fg 48 --bg 221 --margin 13";
+    const struct {
+        const char* text;
+        double shear;
+    } cases[] = {{"077WYWBZBE", 0.0}, {"HNB4DE8KMU", 10.0}, {"HNB4DE8KMU", -10.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shear);
+        const std::string name = "slant" + std::to_string(static_cast<int>(c.shear) + 20);
+        const Rendered r = render(name, common + " --text '" + c.text + "' --shear " + std::to_string(c.shear));
+        ASSERT_EQ(0, r.outcome.status) << r.outcome.err;
+        const tooltest::Outcome o = run("'" + path(name + ".png").string() + "' --json -");
+        ASSERT_EQ(0, o.status) << o.err;
+        const nlohmann::json paragraph = nlohmann::json::parse(o.out)["paragraphs"][0];
+        const double slant = paragraph["auto"]["measured"]["skewAngle"].get<double>();
+        EXPECT_NEAR(std::fabs(c.shear), std::fabs(slant), 2.0);
+        if (c.shear != 0.0) continue;
+        std::vector<Quad> truth, marks;
+        for (const auto& ch : r.truth["chars"])
+            if (!ch["isSpace"].get<bool>()) truth.push_back(quadOf(ch));
+        for (const auto& p : paragraph["lines"][0]["positions"])
+            if (!p["isSpace"].get<bool>()) marks.push_back(quadOf({{"box", p["markRect"]}}));
+        ASSERT_EQ(truth.size(), marks.size());
+        for (size_t k = 0; k < marks.size(); ++k) EXPECT_TRUE(truth[k].contains(marks[k].centre(), 1.0)) << k;
+    }
+}
+
 // Asked for three lines, a two-line label leaves the third empty, and its
 // statistics show empty ranges as null, not as 2147483647.
 TEST_F(RenderTest, ExtraLineIsEmptyWithNullRanges)
