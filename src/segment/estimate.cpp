@@ -760,10 +760,15 @@ void chooseRunParams(const koc_runParamsEstimate& m, const koc_charSegmentRunPar
         set(KOC_PIN_MAX_CHAR_WIDTH, p.maxCharWidth,
             atLeast(std::max(std::ceil(1.15 * pitch), std::ceil(m.widestGlyphWidth)), 1));
     } else if (m.isTouching != 0) {
-        // Capitals and digits are at most about 0.85 text heights wide
-        // (W and M aside); wider runs are glyphs that touch.
+        // Runs wider than a glyph are glyphs that touch, but the limit must
+        // leave the wide glyphs whole: an 'M', 'W' or 'K' of a normal face
+        // reaches about one text height (measured over whole runs, which
+        // include descenders), while two touching glyphs of ordinary width
+        // span more. Glyphs of dots or segments are display characters, at
+        // most about 0.85 text heights wide; there "touching" means the
+        // inner gap joined neighbours, which the limit must part again.
         set(KOC_PIN_LIMIT_CHAR_WIDTH, p.limitCharWidth, 1u);
-        set(KOC_PIN_MAX_CHAR_WIDTH, p.maxCharWidth, atLeast(std::ceil(0.85 * h), 1));
+        set(KOC_PIN_MAX_CHAR_WIDTH, p.maxCharWidth, atLeast(std::ceil((m.isBrokenStroke != 0 ? 0.85 : 1.0) * h), 1));
     } else {
         set(KOC_PIN_MAX_CHAR_WIDTH, p.maxCharWidth, atLeast(std::ceil(1.6 * h), 1));
     }
