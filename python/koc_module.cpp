@@ -397,6 +397,7 @@ py::dict measuredDict(const koc_runParamsEstimate& e)
     d["backgroundSlope"] = e.backgroundSlope;
     d["lineCount"] = e.lineCount;
     d["widestGlyphWidth"] = e.widestGlyphWidth;
+    d["edgeWidth"] = e.edgeWidth;
     return d;
 }
 

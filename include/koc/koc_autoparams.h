@@ -91,6 +91,7 @@ typedef struct koc_runParamsEstimate {
     int32_t lineCount;        /* text lines found in the rectangle (bands of ink rows) */
     double widestGlyphWidth;  /* widest glyph that can be one character (W, M): at most 1.5 text
                                  heights and 1.6 pitches, so two glyphs side by side are not one */
+    double edgeWidth;         /* ink edge pixels per boundary pixel: about 1 sharp, more when blurred */
 } koc_runParamsEstimate;
 
 KOC_DECLARE_LIFECYCLE(koc_runParamsEstimate)

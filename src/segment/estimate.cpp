@@ -179,6 +179,61 @@ double measureNoise(const LineView& v)
     return 1.4826 * quantile(diffs, 0.5) / std::sqrt(2.0);
 }
 
+// Width of the ink's edges: pixels between a quarter and three quarters
+// of the contrast below the local background, per pixel of the ink's
+// boundary (ink at half the contrast with a neighbour that is not). Sharp
+// print, anti-aliased or not, has edges about a pixel wide; blur widens
+// them (by some 1.35 blur radii). Noisy lines are read through a 3 x 3
+// median, which keeps edges sharp.
+double measureEdgeWidth(const LineView& v, const Background& bg, bool noisy)
+{
+    const int32_t W = v.width;
+    const int32_t H = v.height;
+    const auto at = [&](int32_t x, int32_t y) { return static_cast<size_t>(y) * static_cast<size_t>(W) + static_cast<size_t>(x); };
+    Vector<double> depth(v.dark.size(), -1.0);
+    uint8_t window[9];
+    for (int32_t y = 0; y < H; ++y) {
+        for (int32_t x = 0; x < W; ++x) {
+            if (v.valid[at(x, y)] == 0) {
+                continue;
+            }
+            double value = v.dark[at(x, y)];
+            if (noisy) {
+                int32_t n = 0;
+                for (int32_t dy = -1; dy <= 1; ++dy) {
+                    for (int32_t dx = -1; dx <= 1; ++dx) {
+                        const int32_t xx = x + dx;
+                        const int32_t yy = y + dy;
+                        if (xx >= 0 && yy >= 0 && xx < W && yy < H && v.valid[at(xx, yy)] != 0) {
+                            window[n++] = v.dark[at(xx, yy)];
+                        }
+                    }
+                }
+                std::nth_element(window, window + n / 2, window + n);
+                value = window[n / 2];
+            }
+            depth[at(x, y)] = (bg.at(x) - value) / bg.contrast;
+        }
+    }
+    int64_t edge = 0;
+    int64_t boundary = 0;
+    for (int32_t y = 0; y < H; ++y) {
+        for (int32_t x = 0; x < W; ++x) {
+            const double d = depth[at(x, y)];
+            edge += d >= 0.25 && d < 0.75 ? 1 : 0;
+            if (d < 0.5) {
+                continue;
+            }
+            const bool open = (x > 0 && depth[at(x - 1, y)] >= 0.0 && depth[at(x - 1, y)] < 0.5) ||
+                              (x + 1 < W && depth[at(x + 1, y)] >= 0.0 && depth[at(x + 1, y)] < 0.5) ||
+                              (y > 0 && depth[at(x, y - 1)] >= 0.0 && depth[at(x, y - 1)] < 0.5) ||
+                              (y + 1 < H && depth[at(x, y + 1)] >= 0.0 && depth[at(x, y + 1)] < 0.5);
+            boundary += open ? 1 : 0;
+        }
+    }
+    return boundary > 0 ? static_cast<double>(edge) / static_cast<double>(boundary) : 0.0;
+}
+
 // The ink image: 255 where the (smoothed, when noisy) dark view lies below
 // the local background by more than half the contrast.
 int32_t binarize(const LineView& v, const Background& bg, bool smooth, kimg_image* ink) noexcept
@@ -636,6 +691,10 @@ int32_t measureExtractedLine(const koc_lineExtractResult* line, koc_runParamsEst
     m->contrast = bg.contrast;
     m->noiseLevel = noise;
     m->backgroundSlope = bg.slope;
+    KOC_RETURN_IF_FAILED(guarded([&]() -> int32_t {
+        m->edgeWidth = measureEdgeWidth(view, bg, noise > 0.1 * bg.contrast);
+        return 0;
+    }));
     return 0;
 }
 
@@ -702,6 +761,12 @@ namespace {
 // the narrower one's width are parts of one glyph.
 constexpr double kStackedOverlap = 0.3;
 
+// Edges this many pixels wide (per boundary pixel) mark a blurred line;
+// sharp print measures about one.
+constexpr double kBlurredEdgeWidth = 2.0;
+// The threshold that keeps only the cores of blurred strokes.
+constexpr double kCoreThresholdFraction = 0.25;
+
 int32_t atLeast(double v, int32_t floor) noexcept
 {
     return std::max(floor, static_cast<int32_t>(std::min(v, 1e6)));
@@ -738,6 +803,15 @@ void chooseRunParams(const koc_runParamsEstimate& m, const koc_charSegmentRunPar
     const bool noisy = m.noiseLevel > std::max(2.0, 0.03 * m.contrast);
     const bool sloped = m.backgroundSlope > 0.25;
     set(KOC_PIN_NORMALIZATION_MODE, p.normalizationMode, noisy && !sloped ? 2u : 4u);
+    // Blur fills the narrow gaps between glyphs with grey and joins them;
+    // ink edges at least twice as wide as sharp print's say so. The
+    // threshold then moves to the inner end of the edge band (three
+    // quarters of the contrast), so only the strokes' cores count as ink
+    // and the grey between glyphs does not. A stroke of one pixel has no
+    // core to keep.
+    if (m.edgeWidth >= kBlurredEdgeWidth && m.strokeWidth >= 2.0) {
+        set(KOC_PIN_THRESHOLD_FRACTION, p.thresholdFraction, kCoreThresholdFraction);
+    }
 
     // Sizes: a '.' is about one stroke square, '-' one stroke high, '1' and
     // 'i' one stroke wide; specks are smaller than half of that.

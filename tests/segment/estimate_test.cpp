@@ -367,6 +367,35 @@ TEST(Estimate, WideGlyphOnARegularPitchStaysWhole)
     koc_charSegmentParagraphResult_destruct(&result);
 }
 
+// Edges: the blocky line drawn sharp measures edges about a pixel wide and
+// keeps the threshold; blurred (Gaussian, sigma 2 px) they are more than two
+// pixels wide, and the threshold moves in to the strokes' cores.
+TEST(Estimate, BlurWidensTheEdgesAndMovesTheThresholdIn)
+{
+    test::TextLine line;
+    Owned sharp(line.render());
+    const kmath_shapeAffineRect rect = test::boxRect(5, 5, line.width - 10, line.height - 10);
+    Estimate e;
+    ASSERT_EQ(0, e.run(sharp.img, rect));
+    EXPECT_LT(e.report.edgeWidth, 1.5);
+    EXPECT_EQ(e.base.thresholdFraction, e.out.thresholdFraction);
+
+    constexpr double kSigma = 2.0;
+    Owned blurred(test::makeImage8(line.width, line.height, [&](int x, int y) {
+        double sum = 0.0, weight = 0.0;
+        for (int dy = -4; dy <= 4; ++dy)
+            for (int dx = -4; dx <= 4; ++dx) {
+                const double w = std::exp(-(dx * dx + dy * dy) / (2.0 * kSigma * kSigma));
+                sum += w * line.coverage(x + dx, y + dy);
+                weight += w;
+            }
+        return static_cast<int>(std::lround(line.ground + (line.ink - line.ground) * sum / weight));
+    }));
+    ASSERT_EQ(0, e.run(blurred.img, rect));
+    EXPECT_GE(e.report.edgeWidth, 2.0);
+    EXPECT_LT(e.out.thresholdFraction, 0.5);
+}
+
 // Every bit keeps its field; the same fields move when not pinned.
 TEST(Estimate, PinnedFieldsKeepTheBaseValues)
 {

@@ -195,7 +195,8 @@ nlohmann::ordered_json autoJson(const ParagraphReport& p)
               {"noiseLevel", round3(e.noiseLevel)},
               {"backgroundSlope", round3(e.backgroundSlope)},
               {"lineCount", e.lineCount},
-              {"widestGlyphWidth", round3(e.widestGlyphWidth)}}}};
+              {"widestGlyphWidth", round3(e.widestGlyphWidth)},
+              {"edgeWidth", round3(e.edgeWidth)}}}};
 }
 
 nlohmann::ordered_json reportJson(const ImageReport& report, const nlohmann::ordered_json& params)
