@@ -804,12 +804,13 @@ void chooseRunParams(const koc_runParamsEstimate& m, const koc_charSegmentRunPar
     const bool sloped = m.backgroundSlope > 0.25;
     set(KOC_PIN_NORMALIZATION_MODE, p.normalizationMode, noisy && !sloped ? 2u : 4u);
     // Blur fills the narrow gaps between glyphs with grey and joins them;
-    // ink edges at least twice as wide as sharp print's say so. The
+    // ink edges at least twice as wide as sharp print's say so. Glyphs
+    // that touch mostly meet in a seam of partly covered pixels too. The
     // threshold then moves to the inner end of the edge band (three
     // quarters of the contrast), so only the strokes' cores count as ink
     // and the grey between glyphs does not. A stroke of one pixel has no
     // core to keep.
-    if (m.edgeWidth >= kBlurredEdgeWidth && m.strokeWidth >= 2.0) {
+    if ((m.edgeWidth >= kBlurredEdgeWidth || m.isTouching != 0) && m.strokeWidth >= 2.0) {
         set(KOC_PIN_THRESHOLD_FRACTION, p.thresholdFraction, kCoreThresholdFraction);
     }
 
