@@ -74,23 +74,19 @@ int32_t estimateRunParams(const kimg_image* image, const kmath_shapeAffineRect* 
     // The slant search can lock onto the diagonals of upright glyphs (a
     // line of 0, 7, W, Y and Z reads some 15 degrees slanted). A slant worth
     // the check is weighed against the line taken upright (the rectangle's
-    // own slant): italic print opens the gaps between its glyphs only once
-    // deslanted, upright print only upright. Upright wins ties, and a line
-    // whose glyphs all touch opens no gap either way and keeps its slant.
+    // own slant) by the gaps between glyphs: italic print opens them only
+    // once deslanted, upright print only upright. Upright wins ties, and a
+    // line whose glyphs all touch opens no gap either way and keeps its
+    // slant. Only a false slant costs a second extraction, without the
+    // slant search.
     if ((pinned & KOC_PIN_MAX_SKEW_ANGLE) == 0 && line.isLineFound != 0 &&
         std::abs(signedDegrees(line.skewAngle)) >= kSlantWorthChecking) {
-        int32_t slantedGaps = 0;
-        KOC_RETURN_IF_FAILED(segment::measureGapColumns(&line, &slantedGaps));
-        koc_lineExtractResult upright;
-        KOC_RETURN_IF_FAILED(koc_lineExtractResult_construct(&upright));
-        Always dropUpright([&] { koc_lineExtractResult_destruct(&upright); });
-        probe.maxSkewAngle = 0.0;
-        KOC_RETURN_IF_FAILED(extract(&upright));
-        KOC_RETURN_IF_FAILED(ksys_attention_check());
-        int32_t uprightGaps = 0;
-        KOC_RETURN_IF_FAILED(segment::measureGapColumns(&upright, &uprightGaps));
-        if (uprightGaps > 0 && uprightGaps >= slantedGaps) {
-            KOC_RETURN_IF_FAILED(koc_lineExtractResult_assign(&line, &upright));
+        uint32_t isFalse = 0;
+        KOC_RETURN_IF_FAILED(segment::measureSlantIsFalse(&line, &isFalse));
+        if (isFalse != 0) {
+            probe.maxSkewAngle = 0.0;
+            KOC_RETURN_IF_FAILED(extract(&line));
+            KOC_RETURN_IF_FAILED(ksys_attention_check());
         }
     }
 

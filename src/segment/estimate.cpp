@@ -700,19 +700,26 @@ int32_t measureExtractedLine(const koc_lineExtractResult* line, koc_runParamsEst
 
 namespace {
 
-// Columns without ink between the first and the last inked one: the gaps
-// between glyphs, which open fully only where the strokes stand upright.
-int32_t emptyColumns(const kimg_image* ink)
+// Columns without ink between the first and the last inked one, with the
+// ink sheared by t about the middle row (column x + (y - mid) * t): the
+// gaps between glyphs, which open fully only where the strokes stand
+// upright.
+int32_t emptyColumns(const kimg_image* ink, double t)
 {
     kimg_windowConst w;
     if (kimg_windowConst_init(&w, ink) < 0 || w.width <= 0 || w.height <= 0) {
         return 0;
     }
-    Vector<int32_t> columns(static_cast<size_t>(w.width), 0);
+    const double mid = 0.5 * (w.height - 1);
+    const int32_t reach = static_cast<int32_t>(std::ceil(std::abs(t) * mid)) + 1;
+    Vector<int32_t> columns(static_cast<size_t>(w.width + 2 * reach), 0);
     for (int32_t y = 0; y < w.height; ++y) {
         const uint8_t* row = static_cast<const uint8_t*>(w.pixels) + y * w.pitch;
+        const double shift = (y - mid) * t;
         for (int32_t x = 0; x < w.width; ++x) {
-            columns[static_cast<size_t>(x)] += row[x] != 0 ? 1 : 0;
+            if (row[x] != 0) {
+                ++columns[static_cast<size_t>(reach + std::lround(x + shift))];
+            }
         }
     }
     const auto first = std::find_if(columns.begin(), columns.end(), [](int32_t c) { return c != 0; });
@@ -725,10 +732,10 @@ int32_t emptyColumns(const kimg_image* ink)
 
 }  // namespace
 
-int32_t measureGapColumns(const koc_lineExtractResult* line, int32_t* columns) noexcept
+int32_t measureSlantIsFalse(const koc_lineExtractResult* line, uint32_t* isFalse) noexcept
 {
-    KOC_ASSERT(line != nullptr && columns != nullptr);
-    *columns = 0;
+    KOC_ASSERT(line != nullptr && isFalse != nullptr);
+    *isFalse = 0;
     if (line->isLineFound == 0 || line->isLineImageValid == 0 || (line->polarity != 1 && line->polarity != 2)) {
         return 0;
     }
@@ -749,8 +756,15 @@ int32_t measureGapColumns(const koc_lineExtractResult* line, int32_t* columns) n
     }
     services::ScopedImage ink;
     KOC_RETURN_IF_FAILED(binarize(view, bg, noise > 0.1 * bg.contrast, ink.get()));
+    // The line image's rows run along the line and its columns along the
+    // slant found: the row axis turns by the slant, so a pixel (x, y) of
+    // the line image lies in the column x - y sin(slant) of the rectangle
+    // taken upright. Counting the gaps there needs no second extraction.
+    const double t = -std::sin(line->skewAngle * 3.14159265358979323846 / 180.0);
     return guarded([&]() -> int32_t {
-        *columns = emptyColumns(ink.get());
+        const int32_t deslanted = emptyColumns(ink.get(), 0.0);
+        const int32_t upright = emptyColumns(ink.get(), t);
+        *isFalse = upright > 0 && upright >= deslanted ? 1 : 0;
         return 0;
     });
 }

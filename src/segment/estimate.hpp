@@ -17,10 +17,11 @@ namespace koc::segment {
 // measure.
 int32_t measureExtractedLine(const koc_lineExtractResult* line, koc_runParamsEstimate* m) noexcept;
 
-// *columns = the columns of the rectified line without ink between its
-// first and last inked one (the gaps between glyphs, as the measuring's
-// threshold sees them); 0 when there is nothing to count.
-int32_t measureGapColumns(const koc_lineExtractResult* line, int32_t* columns) noexcept;
+// Sets *isFalse when the line's slant (skewAngle) reads from diagonal
+// strokes of upright glyphs: taken upright, the ink leaves at least as many
+// columns between glyphs empty as deslanted (and some). 0 with *isFalse
+// clear when there is nothing to judge.
+int32_t measureSlantIsFalse(const koc_lineExtractResult* line, uint32_t* isFalse) noexcept;
 
 // out = base with every field not pinned replaced by what the measures
 // call for. The result passes validate whenever base does.
