@@ -394,6 +394,10 @@ TEST(Estimate, BlurWidensTheEdgesAndMovesTheThresholdIn)
     ASSERT_EQ(0, e.run(blurred.img, rect));
     EXPECT_GE(e.report.edgeWidth, 2.0);
     EXPECT_LT(e.out.thresholdFraction, 0.5);
+    // A threshold the caller pinned stays.
+    e.base.thresholdFraction = 0.6;
+    ASSERT_EQ(0, e.run(blurred.img, rect, KOC_PIN_THRESHOLD_FRACTION));
+    EXPECT_EQ(0.6, e.out.thresholdFraction);
 }
 
 // Every bit keeps its field; the same fields move when not pinned.
