@@ -79,20 +79,19 @@ int32_t estimateRunParams(const kimg_image* image, const kmath_shapeAffineRect* 
     // line whose glyphs all touch opens no gap either way and keeps its
     // slant. Only a false slant costs a second extraction, without the
     // slant search.
-    if ((pinned & KOC_PIN_MAX_SKEW_ANGLE) == 0 && line.isLineFound != 0 &&
-        std::abs(signedDegrees(line.skewAngle)) >= kSlantWorthChecking) {
-        uint32_t isFalse = 0;
-        KOC_RETURN_IF_FAILED(segment::measureSlantIsFalse(&line, &isFalse));
-        if (isFalse != 0) {
-            probe.maxSkewAngle = 0.0;
-            KOC_RETURN_IF_FAILED(extract(&line));
-            KOC_RETURN_IF_FAILED(ksys_attention_check());
-        }
-    }
-
+    const bool checkSlant = (pinned & KOC_PIN_MAX_SKEW_ANGLE) == 0 && line.isLineFound != 0 &&
+                            std::abs(signedDegrees(line.skewAngle)) >= kSlantWorthChecking;
     koc_runParamsEstimate measured;
     koc_runParamsEstimate_reset(&measured);
-    KOC_RETURN_IF_FAILED(segment::measureExtractedLine(&line, &measured));
+    uint32_t slantIsFalse = 0;
+    KOC_RETURN_IF_FAILED(segment::measureExtractedLine(&line, &measured, checkSlant ? &slantIsFalse : nullptr));
+    if (slantIsFalse != 0) {
+        probe.maxSkewAngle = 0.0;
+        KOC_RETURN_IF_FAILED(extract(&line));
+        KOC_RETURN_IF_FAILED(ksys_attention_check());
+        koc_runParamsEstimate_reset(&measured);
+        KOC_RETURN_IF_FAILED(segment::measureExtractedLine(&line, &measured));
+    }
     measured.lineAngle = signedDegrees(line.lineAngle);
     measured.skewAngle = signedDegrees(line.skewAngle);
     koc_charSegmentRunParams chosen;

@@ -179,55 +179,66 @@ double measureNoise(const LineView& v)
     return 1.4826 * quantile(diffs, 0.5) / std::sqrt(2.0);
 }
 
+uint8_t median3(uint8_t a, uint8_t b, uint8_t c) noexcept
+{
+    return std::max(std::min(a, b), std::min(std::max(a, b), c));
+}
+
 // Width of the ink's edges: pixels between a quarter and three quarters
 // of the contrast below the local background, per pixel of the ink's
 // boundary (ink at half the contrast with a neighbour that is not). Sharp
 // print, anti-aliased or not, has edges about a pixel wide; blur widens
-// them (by some 1.35 blur radii). Noisy lines are read through a 3 x 3
-// median, which keeps edges sharp.
+// them (by some 1.35 blur radii).
 double measureEdgeWidth(const LineView& v, const Background& bg, bool noisy)
 {
     const int32_t W = v.width;
     const int32_t H = v.height;
     const auto at = [&](int32_t x, int32_t y) { return static_cast<size_t>(y) * static_cast<size_t>(W) + static_cast<size_t>(x); };
-    Vector<double> depth(v.dark.size(), -1.0);
-    uint8_t window[9];
-    for (int32_t y = 0; y < H; ++y) {
-        for (int32_t x = 0; x < W; ++x) {
-            if (v.valid[at(x, y)] == 0) {
-                continue;
+    // Noise goes through a 3 x 3 median taken row-wise and then column-wise
+    // (the outermost rows and columns as they are), which keeps edges.
+    Vector<uint8_t> smooth;
+    const Vector<uint8_t>* values = &v.dark;
+    if (noisy && W >= 3 && H >= 3) {
+        Vector<uint8_t> rows(v.dark);
+        for (int32_t y = 0; y < H; ++y) {
+            for (int32_t x = 1; x + 1 < W; ++x) {
+                rows[at(x, y)] = median3(v.dark[at(x - 1, y)], v.dark[at(x, y)], v.dark[at(x + 1, y)]);
             }
-            double value = v.dark[at(x, y)];
-            if (noisy) {
-                int32_t n = 0;
-                for (int32_t dy = -1; dy <= 1; ++dy) {
-                    for (int32_t dx = -1; dx <= 1; ++dx) {
-                        const int32_t xx = x + dx;
-                        const int32_t yy = y + dy;
-                        if (xx >= 0 && yy >= 0 && xx < W && yy < H && v.valid[at(xx, yy)] != 0) {
-                            window[n++] = v.dark[at(xx, yy)];
-                        }
-                    }
-                }
-                std::nth_element(window, window + n / 2, window + n);
-                value = window[n / 2];
+        }
+        smooth = rows;
+        for (int32_t y = 1; y + 1 < H; ++y) {
+            for (int32_t x = 0; x < W; ++x) {
+                smooth[at(x, y)] = median3(rows[at(x, y - 1)], rows[at(x, y)], rows[at(x, y + 1)]);
             }
-            depth[at(x, y)] = (bg.at(x) - value) / bg.contrast;
+        }
+        values = &smooth;
+    }
+    // Depth below the background in 1/256 of the contrast; -1 where invalid.
+    Vector<int16_t> depth(v.dark.size(), -1);
+    for (int32_t x = 0; x < W; ++x) {
+        const double level = bg.at(x);
+        for (int32_t y = 0; y < H; ++y) {
+            if (v.valid[at(x, y)] != 0) {
+                const double d = (level - (*values)[at(x, y)]) / bg.contrast;
+                depth[at(x, y)] = static_cast<int16_t>(std::clamp(std::lround(256.0 * d), 0L, 1024L));
+            }
         }
     }
     int64_t edge = 0;
     int64_t boundary = 0;
+    const auto light = [&](int32_t x, int32_t y) {
+        const int16_t d = depth[at(x, y)];
+        return d >= 0 && d < 128;
+    };
     for (int32_t y = 0; y < H; ++y) {
         for (int32_t x = 0; x < W; ++x) {
-            const double d = depth[at(x, y)];
-            edge += d >= 0.25 && d < 0.75 ? 1 : 0;
-            if (d < 0.5) {
+            const int16_t d = depth[at(x, y)];
+            edge += d >= 64 && d < 192 ? 1 : 0;
+            if (d < 128) {
                 continue;
             }
-            const bool open = (x > 0 && depth[at(x - 1, y)] >= 0.0 && depth[at(x - 1, y)] < 0.5) ||
-                              (x + 1 < W && depth[at(x + 1, y)] >= 0.0 && depth[at(x + 1, y)] < 0.5) ||
-                              (y > 0 && depth[at(x, y - 1)] >= 0.0 && depth[at(x, y - 1)] < 0.5) ||
-                              (y + 1 < H && depth[at(x, y + 1)] >= 0.0 && depth[at(x, y + 1)] < 0.5);
+            const bool open = (x > 0 && light(x - 1, y)) || (x + 1 < W && light(x + 1, y)) || (y > 0 && light(x, y - 1)) ||
+                              (y + 1 < H && light(x, y + 1));
             boundary += open ? 1 : 0;
         }
     }
@@ -481,10 +492,52 @@ size_t nearestBand(const Vector<RowBand>& bands, int32_t top, int32_t bottom)
     return best;
 }
 
-int32_t measureInk(const LineView& v, const Background& bg, double noise, koc_runParamsEstimate* m) noexcept
+// Columns without ink between the first and the last inked one, with the
+// ink sheared by t about the middle row (column x + (y - mid) * t): the
+// gaps between glyphs, which open fully only where the strokes stand
+// upright.
+int32_t emptyColumns(const kimg_image* ink, double t)
+{
+    kimg_windowConst w;
+    if (kimg_windowConst_init(&w, ink) < 0 || w.width <= 0 || w.height <= 0) {
+        return 0;
+    }
+    const double mid = 0.5 * (w.height - 1);
+    const int32_t reach = static_cast<int32_t>(std::ceil(std::abs(t) * mid)) + 1;
+    Vector<int32_t> columns(static_cast<size_t>(w.width + 2 * reach), 0);
+    for (int32_t y = 0; y < w.height; ++y) {
+        const uint8_t* row = static_cast<const uint8_t*>(w.pixels) + y * w.pitch;
+        const double shift = (y - mid) * t;
+        for (int32_t x = 0; x < w.width; ++x) {
+            if (row[x] != 0) {
+                ++columns[static_cast<size_t>(reach + std::lround(x + shift))];
+            }
+        }
+    }
+    const auto first = std::find_if(columns.begin(), columns.end(), [](int32_t c) { return c != 0; });
+    if (first == columns.end()) {
+        return 0;
+    }
+    const auto last = std::find_if(columns.rbegin(), columns.rend(), [](int32_t c) { return c != 0; }).base();
+    return static_cast<int32_t>(std::count(first, last, 0));
+}
+
+// slantIsFalse (may be null): set when the ink, taken upright (sheared by
+// slantTangent), leaves at least as many columns between glyphs empty as
+// the line image does, and some.
+int32_t measureInk(const LineView& v, const Background& bg, double noise, double slantTangent, uint32_t* slantIsFalse,
+                   koc_runParamsEstimate* m) noexcept
 {
     services::ScopedImage ink;
     KOC_RETURN_IF_FAILED(binarize(v, bg, noise > 0.1 * bg.contrast, ink.get()));
+    if (slantIsFalse != nullptr) {
+        KOC_RETURN_IF_FAILED(guarded([&]() -> int32_t {
+            const int32_t deslanted = emptyColumns(ink.get(), 0.0);
+            const int32_t upright = emptyColumns(ink.get(), slantTangent);
+            *slantIsFalse = upright > 0 && upright >= deslanted ? 1 : 0;
+            return 0;
+        }));
+    }
     services::BlobResultSet blobs;
     KOC_RETURN_IF_FAILED(services::labelBlobs<uint8_t>(ink.get(), 128, services::kBlobsAboveThreshold, &blobs));
     services::StrokeDetectParams strokeParams;
@@ -661,9 +714,12 @@ int32_t measureInk(const LineView& v, const Background& bg, double noise, koc_ru
 
 }  // namespace
 
-int32_t measureExtractedLine(const koc_lineExtractResult* line, koc_runParamsEstimate* m) noexcept
+int32_t measureExtractedLine(const koc_lineExtractResult* line, koc_runParamsEstimate* m, uint32_t* slantIsFalse) noexcept
 {
     KOC_ASSERT(line != nullptr && m != nullptr);
+    if (slantIsFalse != nullptr) {
+        *slantIsFalse = 0;
+    }
     if (line->isLineFound == 0 || line->isLineImageValid == 0 || (line->polarity != 1 && line->polarity != 2)) {
         return KOC_E_NO_INK;
     }
@@ -686,7 +742,12 @@ int32_t measureExtractedLine(const koc_lineExtractResult* line, koc_runParamsEst
         return KOC_E_NO_INK;
     }
     KOC_RETURN_IF_FAILED(ksys_attention_check());
-    KOC_RETURN_IF_FAILED(measureInk(view, bg, noise, m));
+    // The line image's rows run along the line and its columns along the
+    // slant found: the row axis turns by the slant, so a pixel (x, y) of
+    // the line image lies in the column x - y sin(slant) of the rectangle
+    // taken upright.
+    const double slantTangent = -std::sin(line->skewAngle * 3.14159265358979323846 / 180.0);
+    KOC_RETURN_IF_FAILED(measureInk(view, bg, noise, slantTangent, slantIsFalse, m));
     m->polarity = line->polarity;
     m->contrast = bg.contrast;
     m->noiseLevel = noise;
@@ -696,77 +757,6 @@ int32_t measureExtractedLine(const koc_lineExtractResult* line, koc_runParamsEst
         return 0;
     }));
     return 0;
-}
-
-namespace {
-
-// Columns without ink between the first and the last inked one, with the
-// ink sheared by t about the middle row (column x + (y - mid) * t): the
-// gaps between glyphs, which open fully only where the strokes stand
-// upright.
-int32_t emptyColumns(const kimg_image* ink, double t)
-{
-    kimg_windowConst w;
-    if (kimg_windowConst_init(&w, ink) < 0 || w.width <= 0 || w.height <= 0) {
-        return 0;
-    }
-    const double mid = 0.5 * (w.height - 1);
-    const int32_t reach = static_cast<int32_t>(std::ceil(std::abs(t) * mid)) + 1;
-    Vector<int32_t> columns(static_cast<size_t>(w.width + 2 * reach), 0);
-    for (int32_t y = 0; y < w.height; ++y) {
-        const uint8_t* row = static_cast<const uint8_t*>(w.pixels) + y * w.pitch;
-        const double shift = (y - mid) * t;
-        for (int32_t x = 0; x < w.width; ++x) {
-            if (row[x] != 0) {
-                ++columns[static_cast<size_t>(reach + std::lround(x + shift))];
-            }
-        }
-    }
-    const auto first = std::find_if(columns.begin(), columns.end(), [](int32_t c) { return c != 0; });
-    if (first == columns.end()) {
-        return 0;
-    }
-    const auto last = std::find_if(columns.rbegin(), columns.rend(), [](int32_t c) { return c != 0; }).base();
-    return static_cast<int32_t>(std::count(first, last, 0));
-}
-
-}  // namespace
-
-int32_t measureSlantIsFalse(const koc_lineExtractResult* line, uint32_t* isFalse) noexcept
-{
-    KOC_ASSERT(line != nullptr && isFalse != nullptr);
-    *isFalse = 0;
-    if (line->isLineFound == 0 || line->isLineImageValid == 0 || (line->polarity != 1 && line->polarity != 2)) {
-        return 0;
-    }
-    LineView view;
-    KOC_RETURN_IF_FAILED(buildView(line, &view));
-    if (view.width < 2 || view.height < 2) {
-        return 0;
-    }
-    Background bg;
-    double noise = 0.0;
-    KOC_RETURN_IF_FAILED(guarded([&]() -> int32_t {
-        measureBackground(view, line->lineHeight > 0.0 ? line->lineHeight : view.height, &bg);
-        noise = measureNoise(view);
-        return 0;
-    }));
-    if (bg.levels.empty() || bg.contrast < std::max(6.0, 3.0 * noise)) {
-        return 0;
-    }
-    services::ScopedImage ink;
-    KOC_RETURN_IF_FAILED(binarize(view, bg, noise > 0.1 * bg.contrast, ink.get()));
-    // The line image's rows run along the line and its columns along the
-    // slant found: the row axis turns by the slant, so a pixel (x, y) of
-    // the line image lies in the column x - y sin(slant) of the rectangle
-    // taken upright. Counting the gaps there needs no second extraction.
-    const double t = -std::sin(line->skewAngle * 3.14159265358979323846 / 180.0);
-    return guarded([&]() -> int32_t {
-        const int32_t deslanted = emptyColumns(ink.get(), 0.0);
-        const int32_t upright = emptyColumns(ink.get(), t);
-        *isFalse = upright > 0 && upright >= deslanted ? 1 : 0;
-        return 0;
-    });
 }
 
 namespace {

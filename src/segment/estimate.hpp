@@ -15,13 +15,12 @@ namespace koc::segment {
 // the line image (its valid pixels only) and the decided polarity.
 // KOC_E_NO_INK when the line was not found or holds no mark big enough to
 // measure.
-int32_t measureExtractedLine(const koc_lineExtractResult* line, koc_runParamsEstimate* m) noexcept;
-
-// Sets *isFalse when the line's slant (skewAngle) reads from diagonal
-// strokes of upright glyphs: taken upright, the ink leaves at least as many
-// columns between glyphs empty as deslanted (and some). 0 with *isFalse
-// clear when there is nothing to judge.
-int32_t measureSlantIsFalse(const koc_lineExtractResult* line, uint32_t* isFalse) noexcept;
+// slantIsFalse (may be null) is set when the line's slant (skewAngle)
+// reads from diagonal strokes of upright glyphs: taken upright, the ink
+// leaves at least as many columns between glyphs empty as deslanted (and
+// some).
+int32_t measureExtractedLine(const koc_lineExtractResult* line, koc_runParamsEstimate* m,
+                             uint32_t* slantIsFalse = nullptr) noexcept;
 
 // out = base with every field not pinned replaced by what the measures
 // call for. The result passes validate whenever base does.
