@@ -444,6 +444,41 @@ TEST_F(RenderTest, ExtraLineIsEmptyWithNullRanges)
     EXPECT_EQ(std::string::npos, o.out.find("2147483647"));
 }
 
+// Condensed capitals light on dark, pushed three pixels together: E and X,
+// E and X, E, Y and X, L and U fuse, the others stay apart, so the
+// estimator does not call the line touching and the plain run leaves each
+// group one mark. --auto sees marks twice a glyph wide and takes the
+// touching split's run, every mark within two pixels of its glyph's box.
+TEST_F(RenderTest, AutoPartsTheFewTouchingPairsOfALine)
+{
+    const std::string font = "/usr/share/fonts/truetype/dejavu/DejaVuSansCondensed.ttf";
+    const Rendered r = render("pairs", "--font '" + font + "' --size 48 --spacing -3 --polarity 2 --fg 222 --bg 59 "
+                                       "--margin 48 --text EXEXZLEYXLUZ");
+    ASSERT_EQ(0, r.outcome.status) << r.outcome.err;
+    const auto marksOf = [](const tooltest::Outcome& o) {
+        std::vector<Quad> marks;
+        const nlohmann::json doc = nlohmann::json::parse(o.out);
+        for (const auto& p : doc["paragraphs"][0]["lines"][0]["positions"])
+            if (!p["isSpace"].get<bool>()) marks.push_back(quadOf({{"box", p["markRect"]}}));
+        return marks;
+    };
+    const tooltest::Outcome plain = run("'" + path("pairs.png").string() + "' --no-split-touching --json -");
+    ASSERT_EQ(0, plain.status) << plain.err;
+    EXPECT_FALSE(nlohmann::json::parse(plain.out)["paragraphs"][0]["auto"]["measured"]["isTouching"].get<bool>());
+    EXPECT_EQ(8u, marksOf(plain).size());
+
+    const tooltest::Outcome o = run("'" + path("pairs.png").string() + "' --json -");
+    ASSERT_EQ(0, o.status) << o.err;
+    const std::vector<Quad> marks = marksOf(o);
+    std::vector<Quad> truth;
+    for (const auto& c : r.truth["chars"]) truth.push_back(quadOf(c));
+    ASSERT_EQ(truth.size(), marks.size());
+    for (size_t k = 0; k < marks.size(); ++k) {
+        EXPECT_NEAR(truth[k].po.x, marks[k].po.x, 2.0) << k;
+        EXPECT_NEAR(truth[k].px.x, marks[k].px.x, 2.0) << k;
+    }
+}
+
 } // namespace
 
 #endif // KOC_RENDER_PATH
