@@ -817,6 +817,15 @@ void chooseRunParams(const koc_runParamsEstimate& m, const koc_charSegmentRunPar
     if ((m.edgeWidth >= kBlurredEdgeWidth || m.isTouching != 0) && m.strokeWidth >= 2.0) {
         set(KOC_PIN_THRESHOLD_FRACTION, p.thresholdFraction, kCoreThresholdFraction);
     }
+    // Background suppression whitens strokes thinner than the text's own.
+    // Where the text's stroke is a single pixel nothing is thinner but the
+    // glyphs' own partly covered pixels, the fainter steps of a diagonal,
+    // and whitening those breaks a small 'W' or 'X' into pieces that meet
+    // only at a corner. Noise specks are the one thing it would still catch,
+    // so noisy lines keep it.
+    if (m.strokeWidth < 1.5 && !noisy && m.isFixedPitch == 0) {
+        set(KOC_PIN_ENABLE_BACKGROUND_SUPPRESSION, p.enableBackgroundSuppression, 0u);
+    }
 
     // Sizes: a '.' is about one stroke square, '-' one stroke high, '1' and
     // 'i' one stroke wide; specks are smaller than half of that.
