@@ -148,18 +148,26 @@ int32_t edgeTrim(const uint32_t* profile, int32_t n, uint64_t t, int32_t* lead, 
     return 0;
 }
 
-int32_t trimElementMargins(const kimg_image* workingImage, const kimg_image* /*blobImage*/, uint32_t polarity,
+int32_t trimElementMargins(const kimg_image* workingImage, const kimg_image* blobImage, uint32_t polarity,
                            double rowShare, double columnShare, koc_charSegmentElementInfo* e) noexcept
 {
-    KOC_ASSERT(workingImage != nullptr && e != nullptr);
+    MarginScratch scratch;
+    return trimElementMargins(workingImage, blobImage, polarity, rowShare, columnShare, e, &scratch);
+}
+
+int32_t trimElementMargins(const kimg_image* workingImage, const kimg_image* /*blobImage*/, uint32_t polarity,
+                           double rowShare, double columnShare, koc_charSegmentElementInfo* e,
+                           MarginScratch* scratch) noexcept
+{
+    KOC_ASSERT(workingImage != nullptr && e != nullptr && scratch != nullptr);
     bool bound = false;
     KOC_RETURN_IF_FAILED(isBound(workingImage, &bound));
     if (!bound) {
         return 0;
     }
     return guarded([&]() -> int32_t {
-        Profile columns;
-        Profile rows;
+        Profile& columns = scratch->columns;
+        Profile& rows = scratch->rows;
         KOC_RETURN_IF_FAILED(projectRect(workingImage, e->rect, &columns, &rows));
         if (polarity == 1) {
             KOC_RETURN_IF_FAILED(invertSums(&rows, e->rect.width));
@@ -568,8 +576,9 @@ int32_t splitAtValleys(const kimg_image* workingImage, const kimg_image* blobIma
         KOC_RETURN_IF_FAILED(ksys_attention_check());
         // A cut through a valley leaves the piece's faint edge columns; only
         // the columns are trimmed, the rows stay the element's.
+        MarginScratch scratch;
         for (auto& part : parts) {
-            KOC_RETURN_IF_FAILED(trimElementMargins(workingImage, blobImage, polarity, 0.0, share, &part));
+            KOC_RETURN_IF_FAILED(trimElementMargins(workingImage, blobImage, polarity, 0.0, share, &part, &scratch));
         }
         return replaceByElements(elements, index, parts, inserted);
     });
@@ -670,12 +679,13 @@ int32_t splitWideElements(Elements* elements, const kimg_image* workingImage, co
     koc_charSegmentElementInfo* e = nullptr;
     int32_t n = 0;
     KOC_RETURN_IF_FAILED(kstd_vector_koc_charSegmentElementInfo_getBeginSize(elements, &e, &n));
+    MarginScratch scratch;
     for (int32_t i = 0; i < n; ++i) {
         const bool wide = e[i].rect.width > w;
         const float ratio = wide ? static_cast<float>(w) / static_cast<float>(e[i].rect.width) : 1.0f;
         if (wideOnly == 0 || wide) {
             KOC_RETURN_IF_FAILED(trimElementMargins(workingImage, blobImage, params->polarity, kMarginShare,
-                                                    static_cast<double>(ratio) * kMarginShare, &e[i]));
+                                                    static_cast<double>(ratio) * kMarginShare, &e[i], &scratch));
         }
     }
 

@@ -28,6 +28,15 @@ int32_t splitWideElements(Elements* elements, const kimg_image* workingImage, co
 // hold no more than rowShare (columnShare) of its ink in the working image.
 int32_t trimElementMargins(const kimg_image* workingImage, const kimg_image* blobImage, uint32_t polarity,
                            double rowShare, double columnShare, koc_charSegmentElementInfo* e) noexcept;
+// The same with the two projections' storage kept in scratch, for callers
+// that trim many elements: the profiles are allocated once, not per element.
+struct MarginScratch {
+    Profile columns;
+    Profile rows;
+};
+int32_t trimElementMargins(const kimg_image* workingImage, const kimg_image* blobImage, uint32_t polarity,
+                           double rowShare, double columnShare, koc_charSegmentElementInfo* e,
+                           MarginScratch* scratch) noexcept;
 
 // lead: the first index where the running sum from the front exceeds t (n
 // when none does, and then trail 0); trail likewise from the back.
