@@ -74,9 +74,12 @@ int32_t buildHypothesisLevel(koc_charHypothesisTree* tree, int32_t i, const Leve
     const Info* f = itemsOf<Info>(tree->fragmentInfos);
     const int32_t n = sizeOf(tree->fragmentInfos);
 
+    // The levels are built in order on an emptied set list, and level i adds
+    // only runs that start at i, one per end: no run here has a set yet, so
+    // each is appended without a search.
     int32_t set = -1;
     if (bigEnough(limits, f[i].rect, f[i].area)) {
-        KOC_RETURN_IF_FAILED(findOrAddFragmentSet(tree, i, i, &set));
+        KOC_RETURN_IF_FAILED(appendFragmentSet(tree, i, i, &set));
         KOC_RETURN_IF_FAILED(appendNode(level, set, i + 1));
     }
 
@@ -99,7 +102,7 @@ int32_t buildHypothesisLevel(koc_charHypothesisTree* tree, int32_t i, const Leve
             int64_t{unionRect.height} * 65536 < int64_t{unionRect.width} * limits.minAspect16) {
             break;
         }
-        KOC_RETURN_IF_FAILED(findOrAddFragmentSet(tree, i, j, &set));
+        KOC_RETURN_IF_FAILED(appendFragmentSet(tree, i, j, &set));
         KOC_RETURN_IF_FAILED(appendNode(level, set, j + 1));
     }
 
@@ -192,7 +195,15 @@ int32_t findOrAddFragmentSet(koc_charHypothesisTree* tree, int32_t first, int32_
             return 0;
         }
     }
+    return appendFragmentSet(tree, first, last, index);
+}
 
+int32_t appendFragmentSet(koc_charHypothesisTree* tree, int32_t first, int32_t last, int32_t* index) noexcept
+{
+    KOC_ASSERT(tree != nullptr && index != nullptr);
+    KOC_ASSERT(first >= 0 && first <= last && last < sizeOf(tree->fragmentInfos));
+    *index = -1;
+    const int32_t setCount = sizeOf(tree->fragmentSets);
     // Built in place at the end: no copy of the index vector, and a failure
     // takes the half-built set out again.
     KOC_RETURN_IF_FAILED(kstd_vector_koc_charFragmentSet_resize(&tree->fragmentSets, setCount + 1));

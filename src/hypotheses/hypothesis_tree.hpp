@@ -41,6 +41,9 @@ int32_t buildFragmentSet(koc_charFragmentSet* set, int32_t first, int32_t last,
 // too-small flag from the tree's run parameters) when no set holds that run
 // yet. Existing indices never change.
 int32_t findOrAddFragmentSet(koc_charHypothesisTree* tree, int32_t first, int32_t last, int32_t* index) noexcept;
+// Appends the set for the run [first .. last] without looking for one that
+// holds it already; for callers that know none does.
+int32_t appendFragmentSet(koc_charHypothesisTree* tree, int32_t first, int32_t last, int32_t* index) noexcept;
 
 // koc_charHypothesisTree_walk with a bound on the work: when nodeBudget is
 // positive the walk ends once it has visited that many path prefixes and at

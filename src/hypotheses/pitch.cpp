@@ -222,8 +222,9 @@ const koc_charFragmentSet* setAt(const koc_charHypothesisTree* tree, int32_t ind
 // pitch; a character starts wherever the previous one ended. Runs too small
 // for a character are left out.
 int32_t pathForPitch(const PitchAnalysis& a, koc_charHypothesisTree* tree, int32_t pitch, int32_t measure,
-                     IndexList* path)
+                     PitchScratch* s)
 {
+    IndexList* path = &s->path;
     KOC_ASSERT(measure != 1);
     KOC_ASSERT(pitch >= 0);
     const int32_t limit = std::min(pitch, a.maxCharWidth);
@@ -239,8 +240,12 @@ int32_t pathForPitch(const PitchAnalysis& a, koc_charHypothesisTree* tree, int32
                 ++j;
             }
         }
-        int32_t index = -1;
-        KOC_RETURN_IF_FAILED(findOrAddFragmentSet(tree, i, j, &index));
+        int32_t& index = s->runSets[static_cast<size_t>(i)];
+        if (s->runEnds[static_cast<size_t>(i)] != j) {
+            s->runEnds[static_cast<size_t>(i)] = -1;  // until the lookup has succeeded
+            KOC_RETURN_IF_FAILED(findOrAddFragmentSet(tree, i, j, &index));
+            s->runEnds[static_cast<size_t>(i)] = j;
+        }
         KOC_ASSERT(index >= 0 && index < sizeOf(tree->fragmentSets));
         if (setAt(tree, index)->isTooSmall == 0) {
             path->push_back(index);
@@ -457,7 +462,7 @@ int32_t tryPitchList(const PitchAnalysis& a, koc_charHypothesisTree* tree, const
 {
     for (int32_t pitch : pitches) {
         KOC_RETURN_IF_FAILED(ksys_attention_check());
-        KOC_RETURN_IF_FAILED(pathForPitch(a, tree, pitch, measure, &s->path));
+        KOC_RETURN_IF_FAILED(pathForPitch(a, tree, pitch, measure, s));
         KOC_RETURN_IF_FAILED(ksys_attention_check());
         if (isNewPath(result, s->path)) {
             KOC_RETURN_IF_FAILED(evaluatePitchPath(a, tree, params, s, result));
@@ -633,6 +638,8 @@ int32_t searchPitches(const PitchAnalysis* analysis, koc_charHypothesisTree* tre
         scratch.pitches.reserve(n);
         scratch.values.reserve(n);
         scratch.limits.reserve(n);
+        scratch.runEnds.assign(n, -1);
+        scratch.runSets.assign(n, -1);
         result->bestPath.reserve(n);
         const struct {
             int32_t enabled;

@@ -83,6 +83,12 @@ struct PitchScratch {
     IndexList pitches;
     IndexList values;
     IndexList limits;
+    // Per start fragment, the run end most recently looked up and the
+    // tree's set for that run: neighbouring pitches mostly group the same
+    // runs, and the tree's sets only ever grow, so a remembered index stays
+    // the one the tree's lookup would return.
+    IndexList runEnds;
+    IndexList runSets;
 };
 
 void reset(PitchAnalysis* analysis) noexcept;
