@@ -36,6 +36,37 @@ kmath_shapeAffineRect rectOf(double x, double y, double w, double h)
     return r;
 }
 
+// A sw x sh image of the given depth filled with random samples.
+void fillRandom(Image& image, int32_t depth, int32_t sw, int32_t sh, std::mt19937& rng)
+{
+    ASSERT_EQ(0, kimg_image_assignNew(&image.img, depth, sw, sh));
+    kimg_window w;
+    ASSERT_EQ(0, kimg_window_init(&w, &image.img));
+    for (int32_t y = 0; y < sh; ++y)
+        for (int32_t x = 0; x < sw; ++x) {
+            const uint32_t v = rng() & (depth == KIMG_DEPTH_8 ? 0xffu : 0xffffu);
+            if (depth == KIMG_DEPTH_8)
+                static_cast<uint8_t*>(w.pixels)[y * w.pitch + x] = static_cast<uint8_t>(v);
+            else
+                static_cast<uint16_t*>(w.pixels)[y * w.pitch + x] = static_cast<uint16_t>(v);
+        }
+}
+
+// The bilinear sample at 16.16 fixed-point source position (sx, sy), every
+// neighbour clamped into the image, weights taken to 8 bits: the reference
+// the library's fast paths must reproduce.
+uint64_t clampedBilinear(const Image& src, int32_t sw, int32_t sh, int64_t sx, int64_t sy)
+{
+    const auto x0 = static_cast<int32_t>(sx >> 16), y0 = static_cast<int32_t>(sy >> 16);
+    const uint64_t wx = (sx >> 8) & 0xff, wy = (sy >> 8) & 0xff;
+    const auto v = [&](int32_t qx, int32_t qy) {
+        return uint64_t{src.at(std::clamp(qx, 0, sw - 1), std::clamp(qy, 0, sh - 1))};
+    };
+    const uint64_t top = v(x0, y0) * (256 - wx) + v(x0 + 1, y0) * wx;
+    const uint64_t bottom = v(x0, y0 + 1) * (256 - wx) + v(x0 + 1, y0 + 1) * wx;
+    return (top * (256 - wy) + bottom * wy + 32768) >> 16;
+}
+
 TEST(Rectify, AxisAlignedIntegerRectangleCopiesPixelsExactly)
 {
     Image src(test::makeImage8(40, 30, [](int x, int y) { return (x * 7 + y * 13) & 0xff; }));
@@ -67,17 +98,7 @@ TEST(Rectify, UprightRectanglesMatchThePerPixelBilinearWalk)
     for (const int32_t depth : {KIMG_DEPTH_8, KIMG_DEPTH_16}) {
         const int32_t sw = 23, sh = 17;
         Image src;
-        ASSERT_EQ(0, kimg_image_assignNew(&src.img, depth, sw, sh));
-        kimg_window w;
-        ASSERT_EQ(0, kimg_window_init(&w, &src.img));
-        for (int32_t y = 0; y < sh; ++y)
-            for (int32_t x = 0; x < sw; ++x) {
-                const uint32_t v = rng() & (depth == KIMG_DEPTH_8 ? 0xffu : 0xffffu);
-                if (depth == KIMG_DEPTH_8)
-                    static_cast<uint8_t*>(w.pixels)[y * w.pitch + x] = static_cast<uint8_t>(v);
-                else
-                    static_cast<uint16_t*>(w.pixels)[y * w.pitch + x] = static_cast<uint16_t>(v);
-            }
+        fillRandom(src, depth, sw, sh, rng);
         const double offsets[] = {0.0, 0.25, 0.5, 0.75, 1.0 / 3.0, 0.999};
         for (const double fx : offsets)
             for (const double fy : offsets)
@@ -92,14 +113,7 @@ TEST(Rectify, UprightRectanglesMatchThePerPixelBilinearWalk)
                             const auto px = static_cast<int64_t>(std::floor((x + fx - 0.5 + 0.5) * 65536.0 + 0.5)) +
                                             int64_t{i} * 65536;
                             const auto py = static_cast<int64_t>(std::floor((y + fy - 0.5 + j + 0.5) * 65536.0 + 0.5));
-                            const auto x0 = static_cast<int32_t>(px >> 16), y0 = static_cast<int32_t>(py >> 16);
-                            const uint64_t wx = (px >> 8) & 0xff, wy = (py >> 8) & 0xff;
-                            const auto v = [&](int32_t cx, int32_t cy) {
-                                return uint64_t{src.at(std::clamp(cx, 0, sw - 1), std::clamp(cy, 0, sh - 1))};
-                            };
-                            const uint64_t top = v(x0, y0) * (256 - wx) + v(x0 + 1, y0) * wx;
-                            const uint64_t bottom = v(x0, y0 + 1) * (256 - wx) + v(x0 + 1, y0 + 1) * wx;
-                            ASSERT_EQ((top * (256 - wy) + bottom * wy + 32768) >> 16, out.at(i, j))
+                            ASSERT_EQ(clampedBilinear(src, sw, sh, px, py), out.at(i, j))
                                 << "depth " << depth << " rect " << x + fx << "," << y + fy << " pixel " << i << ","
                                 << j;
                         }
@@ -120,17 +134,7 @@ TEST(Rectify, TurnedParallelogramsMatchTheClampedPerSampleWalk)
         {{3, 4}, {4, -3}, {-5, 12}, {12, 5}, {15, -8}, {-8, -15}}};
     for (const int32_t depth : {KIMG_DEPTH_8, KIMG_DEPTH_16}) {
         Image src;
-        ASSERT_EQ(0, kimg_image_assignNew(&src.img, depth, sw, sh));
-        kimg_window w;
-        ASSERT_EQ(0, kimg_window_init(&w, &src.img));
-        for (int32_t y = 0; y < sh; ++y)
-            for (int32_t x = 0; x < sw; ++x) {
-                const uint32_t v = rng() & (depth == KIMG_DEPTH_8 ? 0xffu : 0xffffu);
-                if (depth == KIMG_DEPTH_8)
-                    static_cast<uint8_t*>(w.pixels)[y * w.pitch + x] = static_cast<uint8_t>(v);
-                else
-                    static_cast<uint16_t*>(w.pixels)[y * w.pitch + x] = static_cast<uint16_t>(v);
-            }
+        fillRandom(src, depth, sw, sh, rng);
         for (int trial = 0; trial < 60; ++trial) {
             const auto& d1 = dirs[static_cast<size_t>(trial) % dirs.size()];
             const auto& d2 = dirs[static_cast<size_t>(trial / 6 + 1) % dirs.size()];
@@ -156,14 +160,7 @@ TEST(Rectify, TurnedParallelogramsMatchTheClampedPerSampleWalk)
                     const double cy = (po.y - 0.5) + (j + 0.5) * e2.y + 0.5 * e1.y;
                     const int64_t sx = fixed(cx) + int64_t{i} * fixed(e1.x);
                     const int64_t sy = fixed(cy) + int64_t{i} * fixed(e1.y);
-                    const auto x0 = static_cast<int32_t>(sx >> 16), y0 = static_cast<int32_t>(sy >> 16);
-                    const uint64_t wx = (sx >> 8) & 0xff, wy = (sy >> 8) & 0xff;
-                    const auto v = [&](int32_t qx, int32_t qy) {
-                        return uint64_t{src.at(std::clamp(qx, 0, sw - 1), std::clamp(qy, 0, sh - 1))};
-                    };
-                    const uint64_t top = v(x0, y0) * (256 - wx) + v(x0 + 1, y0) * wx;
-                    const uint64_t bottom = v(x0, y0 + 1) * (256 - wx) + v(x0 + 1, y0 + 1) * wx;
-                    ASSERT_EQ((top * (256 - wy) + bottom * wy + 32768) >> 16, out.at(i, j))
+                    ASSERT_EQ(clampedBilinear(src, sw, sh, sx, sy), out.at(i, j))
                         << "depth " << depth << " trial " << trial << " sample " << i << "," << j;
                 }
         }
