@@ -26,9 +26,6 @@ double signedDegrees(double a) noexcept
     return a;
 }
 
-// Slants below this many degrees are not checked for being false.
-constexpr double kSlantWorthChecking = 3.0;
-
 // Slot 0: 8-bit image, 1: 16-bit image (as koc_extractLineAndNormalize_).
 template <int Slot>
 int32_t estimateRunParams(const kimg_image* image, const kmath_shapeAffineRect* rect,
@@ -73,14 +70,15 @@ int32_t estimateRunParams(const kimg_image* image, const kmath_shapeAffineRect* 
     KOC_RETURN_IF_FAILED(ksys_attention_check());
     // The slant search can lock onto the diagonals of upright glyphs (a
     // line of 0, 7, W, Y and Z reads some 15 degrees slanted). A slant worth
-    // the check is weighed against the line taken upright (the rectangle's
-    // own slant) by the gaps between glyphs: italic print opens them only
+    // the check is weighed against the line taken upright (columns square
+    // to the line) by the gaps between glyphs: italic print opens them only
     // once deslanted, upright print only upright. Upright wins ties, and a
     // line whose glyphs all touch opens no gap either way and keeps its
     // slant. Only a false slant costs a second extraction, without the
     // slant search.
-    const bool checkSlant = (pinned & KOC_PIN_MAX_SKEW_ANGLE) == 0 && line.isLineFound != 0 &&
-                            std::abs(signedDegrees(line.skewAngle)) >= kSlantWorthChecking;
+    const bool checkSlant =
+        (pinned & KOC_PIN_MAX_SKEW_ANGLE) == 0 && line.isLineFound != 0 &&
+        std::abs(segment::slantDegrees(line.skewAngle, line.lineAngle)) > segment::kUprightSlantDegrees;
     koc_runParamsEstimate measured;
     koc_runParamsEstimate_reset(&measured);
     uint32_t slantIsFalse = 0;

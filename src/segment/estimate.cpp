@@ -714,6 +714,17 @@ int32_t measureInk(const LineView& v, const Background& bg, double noise, double
 
 }  // namespace
 
+int32_t slantDegrees(double skewAngle, double lineAngle) noexcept
+{
+    double d = std::fmod(skewAngle - lineAngle, 360.0);
+    if (d > 180.0) {
+        d -= 360.0;
+    } else if (d <= -180.0) {
+        d += 360.0;
+    }
+    return static_cast<int32_t>(std::lround(d));
+}
+
 int32_t measureExtractedLine(const koc_lineExtractResult* line, koc_runParamsEstimate* m, uint32_t* slantIsFalse) noexcept
 {
     KOC_ASSERT(line != nullptr && m != nullptr);
@@ -746,7 +757,7 @@ int32_t measureExtractedLine(const koc_lineExtractResult* line, koc_runParamsEst
     // slant found: the row axis turns by the slant, so a pixel (x, y) of
     // the line image lies in the column x - y sin(slant) of the rectangle
     // taken upright.
-    const double slantTangent = -std::sin(line->skewAngle * 3.14159265358979323846 / 180.0);
+    const double slantTangent = -std::sin((line->skewAngle - line->lineAngle) * 3.14159265358979323846 / 180.0);
     KOC_RETURN_IF_FAILED(measureInk(view, bg, noise, slantTangent, slantIsFalse, m));
     m->polarity = line->polarity;
     m->contrast = bg.contrast;
@@ -800,11 +811,26 @@ void chooseRunParams(const koc_runParamsEstimate& m, const koc_charSegmentRunPar
     // found again, and no more: a wide search costs time and can lock onto
     // the slant of single strokes.
     set(KOC_PIN_MAX_LINE_ANGLE, p.maxLineAngle, std::min(45.0, std::ceil(std::abs(m.lineAngle)) + 3.0));
-    set(KOC_PIN_MAX_SKEW_ANGLE, p.maxSkewAngle, std::min(45.0, std::ceil(std::abs(m.skewAngle)) + 3.0));
+    // The slant search runs around the line's rotation. Left a few degrees
+    // on a line the measuring found upright, it settles on the lean of
+    // serifs and diagonals and can join glyphs whose feet nearly meet (an
+    // 'ii' in a serif face), so such a line is searched upright only.
+    // Three kinds of line keep the search: a rotated one, whose rotation
+    // is found to the nearest degree, so that its glyphs stand up to half a
+    // degree off the line's normal and the slant search takes that up; a
+    // noisy one, because a slanted line image is resampled between pixels,
+    // which averages the noise down (an upright one is a plain copy); and
+    // one whose glyphs touch, where the seams the cuts follow need not be
+    // upright and a missed italic slant is at least partly recovered.
+    const bool noisy = m.noiseLevel > std::max(2.0, 0.03 * m.contrast);
+    const int32_t slant = std::abs(slantDegrees(m.skewAngle, m.lineAngle));
+    const bool searchUpright =
+        slant <= kUprightSlantDegrees && std::lround(m.lineAngle) == 0 && !noisy && m.isTouching == 0;
+    set(KOC_PIN_MAX_SKEW_ANGLE, p.maxSkewAngle,
+        searchUpright ? 0.0 : std::min(45.0, static_cast<double>(slant) + 3.0));
     // The local normalisations stretch flat background to full range, so
     // noise turns into ink; a global stretch keeps it below the threshold.
     // A background that slopes across the line needs the local mean though.
-    const bool noisy = m.noiseLevel > std::max(2.0, 0.03 * m.contrast);
     const bool sloped = m.backgroundSlope > 0.25;
     set(KOC_PIN_NORMALIZATION_MODE, p.normalizationMode, noisy && !sloped ? 2u : 4u);
     // Blur fills the narrow gaps between glyphs with grey and joins them;

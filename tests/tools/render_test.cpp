@@ -379,31 +379,50 @@ TEST_F(RenderTest, ThreeLineLabelGivesEachLineItsCharacters)
 }
 
 // An upright line rich in diagonals (0, 7, W, Y, Z) can read as slanted by
-// some 15 degrees; measured (koc-segment's default), it reads upright and
-// every glyph gets its own position. A line of upright strokes slanted by
-// 10 degrees either way keeps its slant.
+// some 15 degrees, and upright serif print as slanted by a degree or two,
+// where an 'ii' whose foot serifs nearly meet joins into one position.
+// Measured (koc-segment's default), both read upright, are searched upright
+// only, and every glyph gets its own position. A line of upright strokes
+// slanted by 10 degrees either way, and an oblique face, keep their slant
+// and a search that reaches it.
 TEST_F(RenderTest, UprightDiagonalsReadNoSlantAndRealSlantStays)
 {
-    const std::string common = "--font '" + kFont + "' --size 24 --fg 48 --bg 221 --margin 13";
+    const std::string serif = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf";
+    const std::string oblique = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Oblique.ttf";
     const struct {
-        const char* text;
-        double shear;
-    } cases[] = {{"077WYWBZBE", 0.0}, {"HNB4DE8KMU", 10.0}, {"HNB4DE8KMU", -10.0}};
+        std::string style;
+        double slant;  // expected, degrees; 0: upright
+    } cases[] = {
+        {"--font '" + kFont + "' --size 24 --fg 48 --bg 221 --margin 13 --text '077WYWBZBE'", 0.0},
+        {"--font '" + serif + "' --size 20 --fg 54 --bg 198 --margin 11 --text '8.3l494.i8-9987-4ii'", 0.0},
+        {"--font '" + kFont + "' --size 24 --fg 48 --bg 221 --margin 13 --text 'HNB4DE8KMU' --shear 10", 10.0},
+        {"--font '" + kFont + "' --size 24 --fg 48 --bg 221 --margin 13 --text 'HNB4DE8KMU' --shear -10", 10.0},
+        {"--font '" + oblique + "' --size 24 --fg 48 --bg 221 --margin 13 --text 'HNB4DE8KMU'", 11.0},
+    };
+    int index = 0;
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.shear);
-        const std::string name = "slant" + std::to_string(static_cast<int>(c.shear) + 20);
-        const Rendered r = render(name, common + " --text '" + c.text + "' --shear " + std::to_string(c.shear));
+        SCOPED_TRACE(c.style);
+        const std::string name = "slant" + std::to_string(index++);
+        const Rendered r = render(name, c.style);
         ASSERT_EQ(0, r.outcome.status) << r.outcome.err;
         const tooltest::Outcome o = run("'" + path(name + ".png").string() + "' --json -");
         ASSERT_EQ(0, o.status) << o.err;
         const nlohmann::json paragraph = nlohmann::json::parse(o.out)["paragraphs"][0];
         const double slant = paragraph["auto"]["measured"]["skewAngle"].get<double>();
-        EXPECT_NEAR(std::fabs(c.shear), std::fabs(slant), 2.0);
-        if (c.shear != 0.0) continue;
+        const double searched = paragraph["auto"]["params"]["maxSkewAngle"].get<double>();
+        const nlohmann::json& line = paragraph["lines"][0];
+        if (c.slant != 0.0) {
+            EXPECT_NEAR(c.slant, std::fabs(slant), 2.0);
+            EXPECT_GE(searched, std::fabs(slant));
+            EXPECT_NEAR(c.slant, std::fabs(line["skewAngle"].get<double>()), 2.0);
+            continue;
+        }
+        EXPECT_EQ(0.0, searched);
+        EXPECT_EQ(line["lineAngle"].get<double>(), line["skewAngle"].get<double>());
         std::vector<Quad> truth, marks;
         for (const auto& ch : r.truth["chars"])
             if (!ch["isSpace"].get<bool>()) truth.push_back(quadOf(ch));
-        for (const auto& p : paragraph["lines"][0]["positions"])
+        for (const auto& p : line["positions"])
             if (!p["isSpace"].get<bool>()) marks.push_back(quadOf({{"box", p["markRect"]}}));
         ASSERT_EQ(truth.size(), marks.size());
         for (size_t k = 0; k < marks.size(); ++k) EXPECT_TRUE(truth[k].contains(marks[k].centre(), 1.0)) << k;
