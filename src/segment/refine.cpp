@@ -69,9 +69,16 @@ void sortByX(ElementList* list)
     *list = std::move(sorted);
 }
 
-int32_t splitTouching(Elements* elements, const kimg_image* blobImage) noexcept
+// The first call (measure still unset) measures the line on its uncut
+// elements; later calls cut with that measure.
+int32_t splitTouching(Elements* elements, const kimg_image* blobImage, TouchingMeasure* measure, bool* measured) noexcept
 {
-    return splitTouchingGlyphs(elements, blobImage, nullptr);
+    if (*measured) {
+        const TouchingMeasure known = *measure;
+        return splitTouchingGlyphs(elements, blobImage, measure, &known);
+    }
+    *measured = true;
+    return splitTouchingGlyphs(elements, blobImage, measure);
 }
 
 }  // namespace
@@ -557,6 +564,8 @@ int32_t refineLineElements(LineData* data, const koc_charSegmentElementInfo* ele
     KOC_RETURN_IF_FAILED(ksys_attention_check());
 
     int32_t changed = 0;
+    TouchingMeasure touching;
+    bool measured = false;
     if (params->limitCharHeight != 0) {
         KOC_RETURN_IF_FAILED(cropTallElements(data, treeElements, workingImage, blobImage.get(), params, &changed));
         KOC_RETURN_IF_FAILED(ksys_attention_check());
@@ -570,7 +579,7 @@ int32_t refineLineElements(LineData* data, const koc_charSegmentElementInfo* ele
         // Before the wide split, whose cuts at even widths would cut
         // through glyphs that overlap their neighbours' columns.
         KOC_RETURN_IF_FAILED(sortElementsByX(treeElements));
-        KOC_RETURN_IF_FAILED(splitTouching(treeElements, blobImage.get()));
+        KOC_RETURN_IF_FAILED(splitTouching(treeElements, blobImage.get(), &touching, &measured));
     }
     KOC_RETURN_IF_FAILED(splitWideElements(treeElements, workingImage, blobImage.get(), params, 1, 0, &changed));
     if (changed == 0) {
@@ -579,7 +588,7 @@ int32_t refineLineElements(LineData* data, const koc_charSegmentElementInfo* ele
         KOC_RETURN_IF_FAILED(sortElementsByX(treeElements));
         // Last, so that no merge joins the overlapping pieces of W and A
         // again.
-        return splitTouchingGlyphs ? splitTouching(treeElements, blobImage.get()) : 0;
+        return splitTouchingGlyphs ? splitTouching(treeElements, blobImage.get(), &touching, &measured) : 0;
     }
     int32_t before = 0;
     KOC_RETURN_IF_FAILED(kstd_vector_koc_charSegmentElementInfo_getSize(treeElements, &before));
@@ -592,7 +601,7 @@ int32_t refineLineElements(LineData* data, const koc_charSegmentElementInfo* ele
         KOC_RETURN_IF_FAILED(splitWideElements(treeElements, workingImage, blobImage.get(), params, 0, 1, &changed));
     }
     KOC_RETURN_IF_FAILED(sortElementsByX(treeElements));
-    return splitTouchingGlyphs ? splitTouching(treeElements, blobImage.get()) : 0;
+    return splitTouchingGlyphs ? splitTouching(treeElements, blobImage.get(), &touching, &measured) : 0;
 }
 
 }  // namespace koc::segment

@@ -214,6 +214,65 @@ int32_t lineStrokeWidth(const kimg_image* blobImage, const ElementList& elements
     return 0;
 }
 
+// Cuts the elements e[0..n) with the line's measure *m (a glyph width of
+// at least 2 and a stroke width of at least 1); replaces elements' contents
+// when something was cut.
+int32_t cutElements(const koc_charSegmentElementInfo* e, int32_t n, const kimg_image* blobImage, TouchingMeasure* m,
+                    Elements* elements)
+{
+    const Settings settings{m->glyphWidth, std::max(1, (m->strokeWidth + 1) / 2), m->strokeWidth};
+
+    services::PixelRows<const uint8_t> view;
+    KOC_RETURN_IF_FAILED(services::viewPixels(blobImage, &view));
+    ElementList out;
+    bool cut = false;
+    for (int32_t i = 0; i < n; ++i) {
+        KOC_RETURN_IF_FAILED(ksys_attention_check());
+        const kstd_rect32 r = e[i].rect;
+        const bool inside = r.x >= view.x && r.y >= view.y && r.x + r.width <= view.x + view.width &&
+                            r.y + r.height <= view.y + view.height;
+        if (!inside || r.width <= 0 || r.height <= 0 || 2 * int64_t{r.width} < 3 * int64_t{m->glyphWidth}) {
+            out.push_back(e[i]);
+            continue;
+        }
+        Grid g;
+        g.width = r.width;
+        g.height = r.height;
+        g.ink.resize(static_cast<size_t>(r.width) * static_cast<size_t>(r.height));
+        for (int32_t y = 0; y < r.height; ++y) {
+            const uint8_t* row = view.row(r.y + y - view.y) + (r.x - view.x);
+            for (int32_t x = 0; x < r.width; ++x) {
+                g.ink[static_cast<size_t>(y) * static_cast<size_t>(r.width) + static_cast<size_t>(x)] =
+                    row[x] == kBlobValue ? 1 : 0;
+            }
+        }
+        Piece whole{services::Vector<int32_t>(static_cast<size_t>(r.height), 0),
+                    services::Vector<int32_t>(static_cast<size_t>(r.height), r.width)};
+        services::Vector<InkBox> boxes;
+        int32_t cuts = 0;
+        KOC_RETURN_IF_FAILED(cutPiece(g, whole, settings, 0, &boxes, &cuts));
+        if (cuts == 0) {
+            out.push_back(e[i]);
+            continue;
+        }
+        cut = true;
+        m->cuts += cuts;
+        for (const InkBox& b : boxes) {
+            koc_charSegmentElementInfo piece = e[i];
+            piece.rect = {r.x + b.left, r.y + b.top, b.right - b.left + 1, b.bottom - b.top + 1};
+            piece.area = b.count;
+            piece.contrast = -1;
+            piece.blobIndex = -1;
+            out.push_back(piece);
+        }
+    }
+    if (!cut) {
+        return 0;
+    }
+    return kstd_vector_koc_charSegmentElementInfo_assignElements(elements, out.data(),
+                                                                 static_cast<intptr_t>(out.size()));
+}
+
 }  // namespace
 
 int32_t cheapestCutPath(const uint8_t* ink, int32_t width, int32_t height, const services::Vector<int32_t>& lo,
@@ -298,7 +357,8 @@ int32_t cheapestCutPath(const uint8_t* ink, int32_t width, int32_t height, const
     });
 }
 
-int32_t splitTouchingGlyphs(Elements* elements, const kimg_image* blobImage, TouchingMeasure* measure) noexcept
+int32_t splitTouchingGlyphs(Elements* elements, const kimg_image* blobImage, TouchingMeasure* measure,
+                            const TouchingMeasure* known) noexcept
 {
     KOC_ASSERT(elements != nullptr && blobImage != nullptr);
     TouchingMeasure local;
@@ -312,10 +372,16 @@ int32_t splitTouchingGlyphs(Elements* elements, const kimg_image* blobImage, Tou
     koc_charSegmentElementInfo* e = nullptr;
     int32_t n = 0;
     KOC_RETURN_IF_FAILED(kstd_vector_koc_charSegmentElementInfo_getBeginSize(elements, &e, &n));
-    if (n < 2) {
+    if (n < (known != nullptr ? 1 : 2)) {
         return 0;
     }
     const int32_t rc = guarded([&]() -> int32_t {
+        if (known != nullptr) {
+            m.glyphWidth = known->glyphWidth;
+            m.textHeight = known->textHeight;
+            m.strokeWidth = known->strokeWidth;
+            return m.glyphWidth >= 2 && m.strokeWidth >= 1 ? cutElements(e, n, blobImage, &m, elements) : 0;
+        }
         // Text height: the height three quarters of the elements reach
         // (specks and punctuation below it, a few tall merges above).
         services::Vector<int32_t> heights;
@@ -346,6 +412,11 @@ int32_t splitTouchingGlyphs(Elements* elements, const kimg_image* blobImage, Tou
                 single.push_back(w);
             }
         }
+        // One isolated glyph is no measure: it may be an I or an L beside
+        // a line fused into a few blobs, and its width would cut them all.
+        if (single.size() < 2) {
+            return 0;
+        }
         m.glyphWidth = median(single);
         m.textHeight = textHeight;
         KOC_RETURN_IF_FAILED(lineStrokeWidth(blobImage, full, &m.strokeWidth));
@@ -353,57 +424,7 @@ int32_t splitTouchingGlyphs(Elements* elements, const kimg_image* blobImage, Tou
             m.glyphWidth = 0;
             return 0;
         }
-        const Settings settings{m.glyphWidth, std::max(1, (m.strokeWidth + 1) / 2), m.strokeWidth};
-
-        services::PixelRows<const uint8_t> view;
-        KOC_RETURN_IF_FAILED(services::viewPixels(blobImage, &view));
-        ElementList out;
-        bool cut = false;
-        for (int32_t i = 0; i < n; ++i) {
-            KOC_RETURN_IF_FAILED(ksys_attention_check());
-            const kstd_rect32 r = e[i].rect;
-            const bool inside = r.x >= view.x && r.y >= view.y && r.x + r.width <= view.x + view.width &&
-                                r.y + r.height <= view.y + view.height;
-            if (!inside || r.width <= 0 || r.height <= 0 || 2 * int64_t{r.width} < 3 * int64_t{m.glyphWidth}) {
-                out.push_back(e[i]);
-                continue;
-            }
-            Grid g;
-            g.width = r.width;
-            g.height = r.height;
-            g.ink.resize(static_cast<size_t>(r.width) * static_cast<size_t>(r.height));
-            for (int32_t y = 0; y < r.height; ++y) {
-                const uint8_t* row = view.row(r.y + y - view.y) + (r.x - view.x);
-                for (int32_t x = 0; x < r.width; ++x) {
-                    g.ink[static_cast<size_t>(y) * static_cast<size_t>(r.width) + static_cast<size_t>(x)] =
-                        row[x] == kBlobValue ? 1 : 0;
-                }
-            }
-            Piece whole{services::Vector<int32_t>(static_cast<size_t>(r.height), 0),
-                        services::Vector<int32_t>(static_cast<size_t>(r.height), r.width)};
-            services::Vector<InkBox> boxes;
-            int32_t cuts = 0;
-            KOC_RETURN_IF_FAILED(cutPiece(g, whole, settings, 0, &boxes, &cuts));
-            if (cuts == 0) {
-                out.push_back(e[i]);
-                continue;
-            }
-            cut = true;
-            m.cuts += cuts;
-            for (const InkBox& b : boxes) {
-                koc_charSegmentElementInfo piece = e[i];
-                piece.rect = {r.x + b.left, r.y + b.top, b.right - b.left + 1, b.bottom - b.top + 1};
-                piece.area = b.count;
-                piece.contrast = -1;
-                piece.blobIndex = -1;
-                out.push_back(piece);
-            }
-        }
-        if (!cut) {
-            return 0;
-        }
-        return kstd_vector_koc_charSegmentElementInfo_assignElements(elements, out.data(),
-                                                                     static_cast<intptr_t>(out.size()));
+        return cutElements(e, n, blobImage, &m, elements);
     });
     KOC_RETURN_IF_FAILED(rc);
     return m.cuts > 0 ? sortElementsByX(elements) : 0;

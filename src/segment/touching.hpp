@@ -12,9 +12,9 @@
 namespace koc::segment {
 
 // What the split measured on a line: the width of one glyph (from the
-// full-height elements that are not multiples of another), the text
-// height and stroke width, and the cuts made. Widths 0 when nothing could
-// be measured; then nothing is cut.
+// full-height elements that are not multiples of another, at least two of
+// them), the text height and stroke width, and the cuts made. Widths 0
+// when nothing could be measured; then nothing is cut.
 struct TouchingMeasure {
     int32_t glyphWidth = 0;
     int32_t textHeight = 0;
@@ -28,8 +28,13 @@ struct TouchingMeasure {
 // a stroke width near one of the even divisions of its width -- by the
 // pieces either side of the cut (recursively), each with its own ink box
 // and ink count. Elements stay sorted by x. blobImage is the line blob
-// image (255 on the line's blobs). measure may be null.
-int32_t splitTouchingGlyphs(Elements* elements, const kimg_image* blobImage, TouchingMeasure* measure) noexcept;
+// image (255 on the line's blobs). measure may be null. known, when not
+// null, is what an earlier call measured on the same line's uncut
+// elements: it is used instead of measuring again, since pieces cut apart
+// in between (by this split or the wide split) would pass for narrow
+// glyphs and shrink the glyph width; a known glyph width of 0 cuts nothing.
+int32_t splitTouchingGlyphs(Elements* elements, const kimg_image* blobImage, TouchingMeasure* measure,
+                            const TouchingMeasure* known = nullptr) noexcept;
 
 // The cheapest top-to-bottom path through a height x width grid of ink
 // flags (row-major, non-zero = ink), moving at most one column per row and

@@ -1,7 +1,7 @@
 // touching_test.cpp: glyph pairs that touch at one pixel are cut apart along
 // the cheapest path through their ink, each piece at its glyph; a W or an M
-// alone has no cheap path and stays whole; the path slips through no
-// corner of an 8-connected stroke.
+// alone has no cheap path and stays whole, also once its neighbours have
+// been cut; the path slips through no corner of an 8-connected stroke.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -86,7 +86,7 @@ InkBox boxOf(const Pixels& p)
 struct Line {
     std::vector<InkBox> boxes;
     Pixels ink;
-    explicit Line(const std::string& text, int32_t overlap = 0)
+    explicit Line(const std::string& text, int32_t overlap = 0, int32_t before = 2, int32_t after = 2)
     {
         int32_t x = 4;
         auto place = [&](char c, bool touch) {
@@ -115,17 +115,18 @@ struct Line {
             x = at + b.x1 + 8;
             return boxOf(g);
         };
-        place('H', false);
-        place('H', false);
+        for (int32_t k = 0; k < before; ++k) place('H', false);
         for (size_t k = 0; k < text.size(); ++k) boxes.push_back(place(text[k], k > 0));
-        place('H', false);
-        place('H', false);
+        for (int32_t k = 0; k < after; ++k) place('H', false);
     }
 };
 
 // Blob analysis of the line, one element per blob, the line blob image, and
-// the touching split; the marks' rectangles come back sorted by x.
-std::vector<kstd_rect32> splitLine(const Line& line, koc::segment::TouchingMeasure* m)
+// the touching split; the marks' rectangles come back sorted by x. With
+// halveH every H element is first replaced by its two halves, as a cut
+// made before the split would leave them; known is passed on.
+std::vector<kstd_rect32> splitLine(const Line& line, koc::segment::TouchingMeasure* m,
+                                   const koc::segment::TouchingMeasure* known = nullptr, bool halveH = false)
 {
     kimg_image image = test::makeImage8(200, 40, [&](int32_t x, int32_t y) {
         return line.ink.count({x, y - 8}) != 0 ? 0 : 255;
@@ -145,7 +146,29 @@ std::vector<kstd_rect32> splitLine(const Line& line, koc::segment::TouchingMeasu
     kimg_image blobImage;
     kimg_image_construct(&blobImage);
     EXPECT_EQ(0, koc::segment::renderLineBlobs(&blobs, all, &blobImage));
-    EXPECT_EQ(0, koc::segment::splitTouchingGlyphs(&v, &blobImage, m));
+    if (halveH) {
+        std::vector<koc_charSegmentElementInfo> halves;
+        const auto* e = static_cast<const koc_charSegmentElementInfo*>(v.base.begin);
+        for (intptr_t i = 0; i < v.base.size; ++i) {
+            const kstd_rect32 r = e[i].rect;
+            const bool holdsText = std::any_of(line.boxes.begin(), line.boxes.end(), [&](const InkBox& b) {
+                return b.x0 >= r.x && b.x1 < r.x + r.width;
+            });
+            if (holdsText) {
+                halves.push_back(e[i]);
+                continue;
+            }
+            koc_charSegmentElementInfo a = e[i], b = e[i];
+            a.rect.width = r.width / 2;
+            b.rect.x = r.x + r.width / 2;
+            b.rect.width = r.width - r.width / 2;
+            halves.push_back(a);
+            halves.push_back(b);
+        }
+        EXPECT_EQ(0, kstd_vector_koc_charSegmentElementInfo_assignElements(&v, halves.data(),
+                                                                           static_cast<intptr_t>(halves.size())));
+    }
+    EXPECT_EQ(0, koc::segment::splitTouchingGlyphs(&v, &blobImage, m, known));
     std::vector<kstd_rect32> rects;
     const auto* e = static_cast<const koc_charSegmentElementInfo*>(v.base.begin);
     for (intptr_t i = 0; i < v.base.size; ++i) rects.push_back(e[i].rect);
@@ -216,6 +239,36 @@ TEST_P(WideGlyphAlone, StaysWhole)
 }
 
 INSTANTIATE_TEST_SUITE_P(Glyphs, WideGlyphAlone, ::testing::Values("W", "M"));
+
+// Once its neighbours have been cut into halves, a W measured against them
+// would be three of their widths; cutting with what the uncut line measured
+// keeps it whole.
+TEST(WideGlyphAlone, StaysWholeBesideCutPiecesWithTheLineMeasure)
+{
+    const Line line("W");
+    koc::segment::TouchingMeasure first;
+    splitLine(line, &first);
+    ASSERT_GT(first.glyphWidth, 0);
+    koc::segment::TouchingMeasure m;
+    const auto rects = splitLine(line, &m, &first, true);
+    EXPECT_EQ(first.glyphWidth, m.glyphWidth);
+    EXPECT_EQ(0, m.cuts);
+    ASSERT_EQ(9u, rects.size());  // four H in halves and the W
+    EXPECT_EQ(line.boxes[0].x0, rects[4].x);
+    EXPECT_EQ(line.boxes[0].x1, rects[4].x + rects[4].width - 1);
+}
+
+// A line fused into blobs but for one glyph has no glyph width to cut by:
+// the one glyph may be the narrowest of the font.
+TEST(TouchingGlyphs, OneIsolatedGlyphGivesNoMeasure)
+{
+    const Line line("WAVA", 0, 1, 0);
+    koc::segment::TouchingMeasure m;
+    const auto rects = splitLine(line, &m);
+    EXPECT_EQ(0, m.glyphWidth);
+    EXPECT_EQ(0, m.cuts);
+    EXPECT_EQ(2u, rects.size());
+}
 
 // Two 1-pixel diagonal strokes crossing: a path may not slip between the
 // corner-touching pixels of either for free.
