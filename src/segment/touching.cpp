@@ -6,9 +6,12 @@
 // any path through one glyph (the middle of a W, the arch of an m) must
 // cross a whole stroke. So a blob is cut only where such a path exists, and
 // only when it is wide enough to be more than one glyph; the width of one
-// glyph comes from the line's own isolated glyphs. The path may move one
-// column per row, so it follows the slanted gap between A and V, which no
-// vertical cut finds.
+// glyph comes from the line's own isolated glyphs. Rasterised strokes thin
+// out in places (a diagonal's pinch, a hairline), so the pixel or two a
+// path crosses counts as a touch only where the strokes beside it are far
+// wider, or where the glyphs meet at their feet or heads. The path may
+// move one column per row, so it follows the slanted gap between A and V,
+// which no vertical cut finds.
 #include "segment/touching.hpp"
 
 #include <algorithm>
@@ -37,11 +40,16 @@ constexpr uint8_t kBlobValue = 255;
 // that belong to one piece of it.
 struct Grid {
     services::Vector<uint8_t> ink;
+    services::Vector<uint8_t> strokes;  // minimum stroke width of each ink pixel
     int32_t width = 0;
     int32_t height = 0;
     uint8_t at(int32_t x, int32_t y) const noexcept
     {
         return ink[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+    }
+    uint8_t strokeAt(int32_t x, int32_t y) const noexcept
+    {
+        return strokes[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
     }
 };
 
@@ -77,7 +85,89 @@ struct Settings {
     int32_t glyphWidth;
     int32_t maxInk;      // ink a cut may cross
     int32_t overlapInk;  // ink a cut may cross in a piece of two glyphs or more
+    int32_t reach;       // rows and columns either side of a crossing that show what it joins
 };
+
+// Whether the ink a cheap path crosses in piece is where two glyphs meet
+// rather than a thin spot of one glyph's own stroke. Rasterised strokes
+// pinch: a diagonal two pixels wide steps across the pixel rows and
+// narrows to one on the way, and a hairline diagonal (a W, a K's arm) is
+// one pixel all along, so a path through one or two pixels of ink inside a
+// glyph is no evidence of a touch. Two glyphs that meet inside the band do
+// so by a pixel or two between strokes of their full width, so there the
+// strokes either side of the crossing (the piece's ink within reach of the
+// crossing rows, left and right of the path; the median minimum stroke
+// width of each side) must be more than twice as wide as the ink the path
+// crosses. Glyphs that meet at their feet or heads (serifs, bars, stroke
+// ends on the baseline or the cap line) join on the piece's first or last
+// rows, where no stroke of one glyph is cut along its length: a crossing
+// that lies within reach of the piece's top or bottom is a touch. A path
+// that crosses no ink parts marks that were never joined.
+bool crossesTouch(const Grid& g, const Piece& piece, const services::Vector<int32_t>& path, int32_t reach)
+{
+    int32_t crossed = 0;
+    int32_t top = g.height, bottom = -1;
+    for (int32_t y = 0; y < g.height; ++y) {
+        const int32_t x = path[static_cast<size_t>(y)];
+        if (x >= 0 && x < g.width && g.at(x, y) != 0) {
+            ++crossed;
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+        }
+    }
+    if (crossed == 0) {
+        return true;
+    }
+    int32_t inkTop = g.height, inkBottom = -1;
+    for (int32_t y = 0; y < g.height; ++y) {
+        const auto r = static_cast<size_t>(y);
+        for (int32_t x = piece.lo[r]; x < piece.hi[r]; ++x) {
+            if (g.at(x, y) != 0) {
+                inkTop = std::min(inkTop, y);
+                inkBottom = std::max(inkBottom, y);
+                break;
+            }
+        }
+    }
+    if (bottom <= inkTop + reach || top >= inkBottom - reach) {
+        return true;
+    }
+    std::array<uint32_t, 256> left{}, right{};
+    uint32_t leftCount = 0, rightCount = 0;
+    for (int32_t y = std::max(0, top - reach); y <= std::min(g.height - 1, bottom + reach); ++y) {
+        const auto r = static_cast<size_t>(y);
+        const int32_t x0 = std::max(piece.lo[r], path[r] - reach);
+        const int32_t x1 = std::min(piece.hi[r], path[r] + reach + 1);
+        for (int32_t x = x0; x < x1; ++x) {
+            if (x == path[r] || g.at(x, y) == 0) {
+                continue;
+            }
+            if (x < path[r]) {
+                ++left[g.strokeAt(x, y)];
+                ++leftCount;
+            } else {
+                ++right[g.strokeAt(x, y)];
+                ++rightCount;
+            }
+        }
+    }
+    const auto median = [](const std::array<uint32_t, 256>& h, uint32_t n) {
+        uint32_t cum = 0;
+        for (int32_t v = 0; v < 256; ++v) {
+            cum += h[static_cast<size_t>(v)];
+            if (2 * cum >= n) {
+                return v;
+            }
+        }
+        return 255;
+    };
+    if (leftCount == 0 || rightCount == 0) {
+        return false;
+    }
+    const int32_t narrower = std::min(median(left, leftCount), median(right, rightCount));
+    const int32_t wider = std::max(median(left, leftCount), median(right, rightCount));
+    return narrower > crossed && wider > 2 * crossed;
+}
 
 // Cuts piece while a cheap path parts it into two sides that each hold a
 // glyph's worth of ink; appends the pieces' ink boxes to out.
@@ -115,6 +205,7 @@ int32_t cutPiece(const Grid& g, const Piece& piece, const Settings& s, int32_t d
     // the k - 1 even divisions of its width (a third of a glyph either
     // side), where the boundary of k glyphs of about one width lies.
     int32_t limit = s.maxInk;
+    bool overlapping = false;
     if ((crossed < 0 || crossed > s.maxInk) && 10 * int64_t{box.width()} >= 17 * int64_t{s.glyphWidth}) {
         const int32_t k = std::max(2, (box.width() + s.glyphWidth / 2) / s.glyphWidth);
         const int32_t slack = std::max(2, s.glyphWidth / 3);
@@ -139,8 +230,9 @@ int32_t cutPiece(const Grid& g, const Piece& piece, const Settings& s, int32_t d
             }
         }
         limit = s.overlapInk;
+        overlapping = true;
     }
-    if (crossed < 0 || crossed > limit) {
+    if (crossed < 0 || crossed > limit || (!overlapping && !crossesTouch(g, piece, path, s.reach))) {
         out->push_back(box);
         return 0;
     }
@@ -220,10 +312,16 @@ int32_t lineStrokeWidth(const kimg_image* blobImage, const ElementList& elements
 int32_t cutElements(const koc_charSegmentElementInfo* e, int32_t n, const kimg_image* blobImage, TouchingMeasure* m,
                     Elements* elements)
 {
-    const Settings settings{m->glyphWidth, std::max(1, (m->strokeWidth + 1) / 2), m->strokeWidth};
+    const Settings settings{m->glyphWidth, std::max(1, (m->strokeWidth + 1) / 2), m->strokeWidth,
+                            std::max(2, m->strokeWidth + 1)};
 
     services::PixelRows<const uint8_t> view;
     KOC_RETURN_IF_FAILED(services::viewPixels(blobImage, &view));
+    // The stroke widths of the line's ink, made when the first element
+    // wide enough to cut comes up.
+    services::ScopedImage strokeImage;
+    services::PixelRows<const uint8_t> strokeView;
+    bool haveStrokes = false;
     ElementList out;
     bool cut = false;
     for (int32_t i = 0; i < n; ++i) {
@@ -235,15 +333,28 @@ int32_t cutElements(const koc_charSegmentElementInfo* e, int32_t n, const kimg_i
             out.push_back(e[i]);
             continue;
         }
+        if (!haveStrokes) {
+            services::StrokeDetectParams range;
+            range.markLow = kBlobValue;
+            range.markHigh = kBlobValue;
+            services::StrokeDetectResult strokes;
+            KOC_RETURN_IF_FAILED(services::strokeDetect8(blobImage, &range, &strokes));
+            KOC_RETURN_IF_FAILED(services::strokeDetectMinStrokeWidthImage(&strokes, strokeImage.get()));
+            KOC_RETURN_IF_FAILED(services::viewPixels(strokeImage.get(), &strokeView));
+            haveStrokes = true;
+        }
         Grid g;
         g.width = r.width;
         g.height = r.height;
         g.ink.resize(static_cast<size_t>(r.width) * static_cast<size_t>(r.height));
+        g.strokes.resize(g.ink.size());
         for (int32_t y = 0; y < r.height; ++y) {
             const uint8_t* row = view.row(r.y + y - view.y) + (r.x - view.x);
+            const uint8_t* widths = strokeView.row(r.y + y - strokeView.y) + (r.x - strokeView.x);
             for (int32_t x = 0; x < r.width; ++x) {
-                g.ink[static_cast<size_t>(y) * static_cast<size_t>(r.width) + static_cast<size_t>(x)] =
-                    row[x] == kBlobValue ? 1 : 0;
+                const size_t k = static_cast<size_t>(y) * static_cast<size_t>(r.width) + static_cast<size_t>(x);
+                g.ink[k] = row[x] == kBlobValue ? 1 : 0;
+                g.strokes[k] = g.ink[k] != 0 ? widths[x] : 0;
             }
         }
         Piece whole{services::Vector<int32_t>(static_cast<size_t>(r.height), 0),

@@ -24,8 +24,11 @@ struct TouchingMeasure {
 
 // Replaces every element that is at least one and a half glyphs wide and
 // can be cut top to bottom through at most half a stroke width of ink
-// (rounded up) -- or, when it is at least 1.7 glyphs wide, through at most
-// a stroke width near one of the even divisions of its width -- by the
+// (rounded up) where two glyphs touch -- on the element's first or last
+// rows, or between strokes more than twice as wide as the ink crossed, not
+// through a thin spot of one glyph's stroke -- or, when it is at least 1.7
+// glyphs wide, through at most a stroke width near one of the even
+// divisions of its width -- by the
 // pieces either side of the cut (recursively), each with its own ink box
 // and ink count. Elements stay sorted by x. blobImage is the line blob
 // image (255 on the line's blobs). measure may be null. known, when not
