@@ -100,8 +100,11 @@ struct Settings {
 // width of each side) must be more than twice as wide as the ink the path
 // crosses. Glyphs that meet at their feet or heads (serifs, bars, stroke
 // ends on the baseline or the cap line) join on the piece's first or last
-// rows, where no stroke of one glyph is cut along its length: a crossing
-// that lies within reach of the piece's top or bottom is a touch. A path
+// rows, where stroke ends press against each other and the join may be as
+// thick as the thinner of them: within reach of the piece's top or bottom,
+// a crossing no wider than the narrower side's strokes and narrower than
+// the wider side's is a touch (where two strokes of the same width meet in
+// a point, the tip of a V or an M's vertex, they are one glyph). A path
 // that crosses no ink parts marks that were never joined.
 bool crossesTouch(const Grid& g, const Piece& piece, const services::Vector<int32_t>& path, int32_t reach)
 {
@@ -129,9 +132,7 @@ bool crossesTouch(const Grid& g, const Piece& piece, const services::Vector<int3
             }
         }
     }
-    if (bottom <= inkTop + reach || top >= inkBottom - reach) {
-        return true;
-    }
+    const bool atRim = bottom <= inkTop + reach || top >= inkBottom - reach;
     std::array<uint32_t, 256> left{}, right{};
     uint32_t leftCount = 0, rightCount = 0;
     for (int32_t y = std::max(0, top - reach); y <= std::min(g.height - 1, bottom + reach); ++y) {
@@ -166,7 +167,7 @@ bool crossesTouch(const Grid& g, const Piece& piece, const services::Vector<int3
     }
     const int32_t narrower = std::min(median(left, leftCount), median(right, rightCount));
     const int32_t wider = std::max(median(left, leftCount), median(right, rightCount));
-    return narrower > crossed && wider > 2 * crossed;
+    return atRim ? narrower >= crossed && wider > crossed : narrower > crossed && wider > 2 * crossed;
 }
 
 // Cuts piece while a cheap path parts it into two sides that each hold a

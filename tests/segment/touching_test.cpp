@@ -22,8 +22,9 @@ namespace {
 using Pixels = std::set<std::pair<int32_t, int32_t>>;
 using Stroke = std::vector<std::array<double, 2>>;
 
-// A glyph as polylines in a 24-pixel-high box, drawn 3 pixels thick.
-Pixels draw(const std::vector<Stroke>& strokes)
+// A glyph as polylines in a 24-pixel-high box, drawn 3 pixels thick (radius
+// 1.5) or, with radius 0.5, as one-pixel hairlines.
+Pixels draw(const std::vector<Stroke>& strokes, double radius = 1.5)
 {
     Pixels p;
     for (const auto& s : strokes)
@@ -34,7 +35,7 @@ Pixels draw(const std::vector<Stroke>& strokes)
                 for (int32_t x = -2; x < 40; ++x) {
                     const double dx = bx - ax, dy = by - ay, len2 = dx * dx + dy * dy;
                     const double t = std::clamp(((x - ax) * dx + (y - ay) * dy) / len2, 0.0, 1.0);
-                    if (std::hypot(x - ax - t * dx, y - ay - t * dy) <= 1.5) p.insert({x, y});
+                    if (std::hypot(x - ax - t * dx, y - ay - t * dy) <= radius) p.insert({x, y});
                 }
         }
     return p;
@@ -50,6 +51,9 @@ Pixels glyph(char c)
     case 'M': return draw({{{0, 23}, {0, 0}, {9, 14}, {18, 0}, {18, 23}}});
     case 'r': return draw({{{0, 8}, {0, 23}}, {{0, 12}, {4, 8}, {9, 8}}});
     case 'n': return draw({{{0, 8}, {0, 23}}, {{0, 12}, {4, 8}, {8, 8}, {11, 12}, {11, 23}}});
+    // A W and an M of a face whose diagonals are hairlines.
+    case 'w': return draw({{{0, 0}, {5.5, 23}, {11, 6}, {16.5, 23}, {22, 0}}}, 0.5);
+    case 'm': return draw({{{0, 23}, {0, 0}, {12, 20}, {24, 0}, {24, 23}}}, 0.5);
     default: return draw({{{0, 0}, {0, 23}}, {{12, 0}, {12, 23}}, {{0, 11}, {12, 11}}});  // H
     }
 }
@@ -78,7 +82,7 @@ InkBox boxOf(const Pixels& p)
     return b;
 }
 
-// "H H <text> H H" on a white line; the glyphs of text touch their
+// "H H <text> <tail> H H" on a white line; the glyphs of text touch their
 // neighbour at one pixel (the second is moved left as far as they stay
 // apart, and one pixel joins them), or with overlap > 0 are moved that many
 // pixels further left, into their neighbour. Returns the ink boxes of
@@ -86,7 +90,9 @@ InkBox boxOf(const Pixels& p)
 struct Line {
     std::vector<InkBox> boxes;
     Pixels ink;
-    explicit Line(const std::string& text, int32_t overlap = 0, int32_t before = 2, int32_t after = 2)
+    std::vector<InkBox> tailBoxes;  // of the glyphs of tail
+    explicit Line(const std::string& text, int32_t overlap = 0, int32_t before = 2, int32_t after = 2,
+                  const std::string& tail = "")
     {
         int32_t x = 4;
         auto place = [&](char c, bool touch) {
@@ -117,6 +123,7 @@ struct Line {
         };
         for (int32_t k = 0; k < before; ++k) place('H', false);
         for (size_t k = 0; k < text.size(); ++k) boxes.push_back(place(text[k], k > 0));
+        for (const char c : tail) tailBoxes.push_back(place(c, false));
         for (int32_t k = 0; k < after; ++k) place('H', false);
     }
 };
@@ -257,6 +264,29 @@ TEST(WideGlyphAlone, StaysWholeBesideCutPiecesWithTheLineMeasure)
     EXPECT_EQ(line.boxes[0].x0, rects[4].x);
     EXPECT_EQ(line.boxes[0].x1, rects[4].x + rects[4].width - 1);
 }
+
+// A cut through one pixel crosses a hairline anywhere, so a W or an M in
+// hairlines, wide enough to be two glyphs, has cheap paths through its own
+// strokes; only the join of a touching pair is thinner than the strokes
+// beside it. On one line the pair splits and the hairline glyph stays one
+// mark on its ink.
+class HairlineGlyph : public ::testing::TestWithParam<char> {};
+
+TEST_P(HairlineGlyph, StaysWholeWhileATouchingPairSplits)
+{
+    const Line line("AV", 0, 2, 2, std::string(1, GetParam()));
+    koc::segment::TouchingMeasure m;
+    const auto rects = splitLine(line, &m);
+    ASSERT_GT(m.glyphWidth, 0);
+    const InkBox& b = line.tailBoxes[0];
+    ASSERT_GE(2 * (b.x1 - b.x0 + 1), 3 * m.glyphWidth) << "wide enough to be looked at";
+    EXPECT_EQ(1, m.cuts);
+    ASSERT_EQ(7u, rects.size());  // H H, A, V, the hairline glyph, H H
+    EXPECT_EQ(b.x0, rects[4].x);
+    EXPECT_EQ(b.x1, rects[4].x + rects[4].width - 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Glyphs, HairlineGlyph, ::testing::Values('w', 'm'));
 
 // A line fused into blobs but for one glyph has no glyph width to cut by:
 // the one glyph may be the narrowest of the font.
