@@ -13,6 +13,8 @@
 #include "services/guard.hpp"
 #include "koc/ksys.h"
 #include "services/attention.hpp"
+#include "services/kernel_slot.hpp"
+#include "services/rectify_kernels.hpp"
 
 namespace koc::services {
 
@@ -127,11 +129,21 @@ void sampleUnitRow(const kimg_windowConst& in, int64_t px, int64_t py, int32_t w
 // samples whose two neighbours in x and in y both lie inside the window
 // form one run (each bound is a half-line in the sample index), found from
 // both ends; that run blends from one row address without a test per
-// sample, and only the samples outside it clamp.
-template <class Pixel>
+// sample, and only the samples outside it clamp. Vectorised, the optimised
+// kernel blends the row, clamped samples included, when its positions fit
+// 32 bits (always but for a window some 32768 pixels away).
+template <class Pixel, bool Vectorised>
 void sampleTurnedRow(const kimg_windowConst& in, int64_t px, int64_t py, int32_t dx, int32_t dy, int32_t width,
                      Pixel* dst) noexcept
 {
+    if constexpr (Vectorised) {
+        const auto fits = [](int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; };
+        if (fits(px) && fits(py) && fits(px + int64_t{width} * dx) && fits(py + int64_t{width} * dy)) {
+            simd::blendTurnedRowAvx2(static_cast<const Pixel*>(in.pixels), in.pitch, in.width, in.height,
+                                     static_cast<int32_t>(px), static_cast<int32_t>(py), dx, dy, width, dst);
+            return;
+        }
+    }
     const int32_t maxX = in.width - 1;
     const int32_t maxY = in.height - 1;
     const auto inside = [&](int32_t i) {
@@ -177,7 +189,7 @@ void sampleTurnedRow(const kimg_windowConst& in, int64_t px, int64_t py, int32_t
     }
 }
 
-template <class Pixel>
+template <class Pixel, bool Vectorised>
 int32_t sampleRows(const kimg_windowConst& in, const Frame& f, const kimg_window& out) noexcept
 {
     AttentionPacer pace;
@@ -201,7 +213,7 @@ int32_t sampleRows(const kimg_windowConst& in, const Frame& f, const kimg_window
             sampleUnitRow<Pixel>(in, px, py, f.width, dst);
             continue;
         }
-        sampleTurnedRow<Pixel>(in, px, py, dx, dy, f.width, dst);
+        sampleTurnedRow<Pixel, Vectorised>(in, px, py, dx, dy, f.width, dst);
     }
     return 0;
 }
@@ -232,7 +244,19 @@ int32_t rectify(const kimg_image* src, const kmath_shapeAffineRect* rect, kimg_i
     KOC_RETURN_IF_FAILED(kimg_image_assignNew(&fresh, depth, frame->width, frame->height));
     kimg_window w;
     KOC_RETURN_IF_FAILED(kimg_window_init(&w, &fresh));
-    KOC_RETURN_IF_FAILED(depth == KIMG_DEPTH_8 ? sampleRows<uint8_t>(in, *frame, w) : sampleRows<uint16_t>(in, *frame, w));
+    const auto portable = [&]() -> int32_t {
+        return depth == KIMG_DEPTH_8 ? sampleRows<uint8_t, false>(in, *frame, w) : sampleRows<uint16_t, false>(in, *frame, w);
+    };
+    // The vector blend addresses pixels by 32-bit element offsets, and
+    // reads four bytes at a time from a window of at least four pixels.
+    const int64_t lastOffset = int64_t{in.height - 1} * in.pitch + in.width - 1;
+    const auto optimized = [&]() -> int32_t {
+        if (!simd::rectifyAvx2Available() || lastOffset >= int64_t{0x7ffffff0} || int64_t{in.width} * in.height < 4) {
+            return KOC_E_NO_OPTIMIZED_KERNEL;
+        }
+        return depth == KIMG_DEPTH_8 ? sampleRows<uint8_t, true>(in, *frame, w) : sampleRows<uint16_t, true>(in, *frame, w);
+    };
+    KOC_RETURN_IF_FAILED(runKernelSlot("kip_affineRectifyImageRegion", optimized, portable));
     // out pixel q maps to src pixel Po + q.x e1 + q.y e2, then to client.
     kmath_xformLinear outToSrc;
     KOC_RETURN_IF_FAILED(kmath_xformLinear_initMatrixTransElements(&outToSrc, frame->e1.x, frame->e2.x, frame->e1.y,
