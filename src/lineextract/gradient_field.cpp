@@ -283,12 +283,6 @@ struct SlopeLines {
     size_t endRun = 0;
 };
 
-// Samples up to end (exclusive, from the previous run's end) share bin.
-struct BinRun {
-    int32_t end;
-    int32_t bin;
-};
-
 // The sample dotted with the normal, scaled by 1/64 with rounding: a sample
 // step of one unit along the normal counts 256. 16-bit operands with 32-bit
 // products let the compiler use widening multiplies. Each product is at most
@@ -364,27 +358,39 @@ int32_t findBinRuns(SlopeLines& line, int32_t nx, services::Vector<BinRun>& runs
     });
 }
 
-// The optimised horizontal kernel: each row widened once, then per slope the
-// running sums of its contributions, so that a run's sum is the difference
-// of two running sums (modulo 2^32, as the bins wrap) instead of a loop.
+// The optimised horizontal kernel: eight rows at a time, widened and laid
+// side by side once, so that one vector holds a sample column of the band;
+// per slope a run's columns are summed in a register and added to the
+// band's eight bins of that run at once. The band's rows poll attention as
+// they are widened, so the cadence is the portable kernel's.
 template <bool Absolute>
 int32_t projectHorizAvx2(const kimg_windowConst& fw, int32_t nx, int32_t ny, const SlopeLines* lines, int32_t count,
-                         const BinRun* runs, int16_t* widened, uint32_t* prefix) noexcept
+                         const BinRun* runs, int16_t* widened, int32_t* columns) noexcept
 {
     const auto* base = static_cast<const int8_t*>(fw.pixels);
     const int32_t padded = simd::paddedSamples(nx);
-    for (int32_t r = 0; r < ny; ++r) {
-        KOC_RETURN_IF_FAILED(ksys_attention_check());
-        simd::widenSamplesAvx2(base + r * fw.pitch, nx, widened);
+    const int16_t* band[simd::kSampleBlock];
+    for (int32_t r0 = 0; r0 < ny; r0 += simd::kSampleBlock) {
+        const int32_t rows = std::min(simd::kSampleBlock, ny - r0);
+        for (int32_t j = 0; j < simd::kSampleBlock; ++j) {
+            int16_t* row = widened + 2 * static_cast<intptr_t>(padded) * j;
+            band[j] = row;
+            if (j < rows) {
+                KOC_RETURN_IF_FAILED(ksys_attention_check());
+                simd::widenSamplesAvx2(base + (r0 + j) * fw.pitch, nx, row);
+            } else {
+                std::fill_n(row, 2 * padded, int16_t{0});  // rows past the field add nothing
+            }
+        }
+        simd::bandColumnsAvx2(band, padded, columns);
         for (int32_t s = 0; s < count; ++s) {
             const SlopeLines& line = lines[s];
-            simd::contributionPrefixAvx2(widened, padded, line.normalX, line.normalY, Absolute, prefix);
-            int32_t* bins = line.bins + r;
-            int32_t start = 0;
-            for (const BinRun* run = runs + line.firstRun; run != runs + line.endRun; ++run) {
-                addToBin(bins[run->bin], prefix[run->end] - prefix[start]);
-                start = run->end;
-            }
+            // Up to 45 degrees a sample moves the bin by at most one, so
+            // the runs' bins step by one (down for a positive slope).
+            const int32_t binStep = std::abs(int64_t{line.slope}) > 65536 ? 0 : line.slope > 0 ? -1 : 1;
+            simd::addBandRunsAvx2(columns, runs + line.firstRun, static_cast<int32_t>(line.endRun - line.firstRun),
+                                  line.normalX, line.normalY, Absolute, binStep, static_cast<int32_t>(line.size - r0),
+                                  line.bins + r0);
         }
     }
     return 0;
@@ -536,16 +542,18 @@ int32_t projectGradientField(const kimg_imageConst* field, const kstd_vector32s*
     };
     if constexpr (sizeof(Sample) == 1) {
         services::Vector<int16_t> widened;
-        services::Vector<uint32_t> prefix;
+        services::Vector<int32_t> columns;
         const auto optimized = [&]() -> int32_t {
             if (!simd::avx2Available()) {
                 return KOC_E_NO_OPTIMIZED_KERNEL;
             }
-            const int32_t padded = simd::paddedSamples(nx);
+            const auto padded = static_cast<size_t>(simd::paddedSamples(nx));
             KOC_RETURN_IF_FAILED(guarded([&]() -> int32_t {
-                widened.resize(2 * static_cast<size_t>(padded));
-                if (!Vertical) {
-                    prefix.resize(static_cast<size_t>(padded) + 1);
+                if constexpr (Vertical) {
+                    widened.resize(2 * padded);
+                } else {
+                    widened.resize(2 * padded * simd::kSampleBlock);
+                    columns.resize(padded * simd::kSampleBlock);
                 }
                 return 0;
             }));
@@ -554,7 +562,7 @@ int32_t projectGradientField(const kimg_imageConst* field, const kstd_vector32s*
                 return kernel(fw, nx, ny, lines.data(), count, widened.data());
             } else {
                 const auto kernel = absolute != 0 ? projectHorizAvx2<true> : projectHorizAvx2<false>;
-                return kernel(fw, nx, ny, lines.data(), count, runs.data(), widened.data(), prefix.data());
+                return kernel(fw, nx, ny, lines.data(), count, runs.data(), widened.data(), columns.data());
             }
         };
         return runKernelSlot(kernelName, optimized, portable);

@@ -9,6 +9,17 @@
 
 #include <cstdint>
 
+namespace koc::lineextract {
+
+// A horizontal slope's run of samples: in row 0, the samples from the
+// previous run's end up to end (exclusive) fall in bin.
+struct BinRun {
+    int32_t end;
+    int32_t bin;
+};
+
+}  // namespace koc::lineextract
+
 namespace koc::lineextract::simd {
 
 // Samples handled per vector step; the widened rows are padded to a multiple
@@ -31,12 +42,20 @@ void sobelRowAvx2(const uint8_t* up, const uint8_t* c, const uint8_t* dn, int32_
 // paddedSamples(nx) samples (2 * paddedSamples(nx) values).
 void widenSamplesAvx2(const int8_t* row, int32_t nx, int16_t* out) noexcept;
 
-// The contributions (gx * normalX + gy * normalY + 32) >> 6 (their magnitude
-// when absolute) of a widened row, as running sums modulo 2^32:
-// prefix[0] = 0 and prefix[k + 1] = prefix[k] + contribution k, for
-// k < padded (a multiple of kSampleBlock).
-void contributionPrefixAvx2(const int16_t* samples, int32_t padded, int16_t normalX, int16_t normalY, bool absolute,
-                            uint32_t* prefix) noexcept;
+// Rows of a band side by side: rows[j] (j < kSampleBlock) are widened rows
+// of paddedSamples(nx) samples; columns[k * kSampleBlock + j] becomes sample
+// k of row j as one 32-bit (gx, gy) pair, for k < paddedSamples(nx).
+void bandColumnsAvx2(const int16_t* const* rows, int32_t padded, int32_t* columns) noexcept;
+
+// One slope's horizontal projection of a band of kSampleBlock rows in
+// columns (bandColumnsAvx2): sample k of the band's row j, in run n, adds
+// its contribution (gx * normalX + gy * normalY + 32) >> 6 (its magnitude
+// when absolute) to bins[runs[n].bin + j], modulo 2^32. Bins from limit on
+// are neither read nor written (rows past the field must hold zero samples,
+// whose contributions are zero). binStep is the step of the bin from one
+// run to the next when every step is the same (1 or -1), else 0.
+void addBandRunsAvx2(const int32_t* columns, const BinRun* runs, int32_t runCount, int16_t normalX, int16_t normalY,
+                     bool absolute, int32_t binStep, int32_t limit, int32_t* bins) noexcept;
 
 // bins[k] += contribution k for k < nx (bins wrap modulo 2^32).
 void addContributionsAvx2(const int16_t* samples, int32_t nx, int16_t normalX, int16_t normalY, bool absolute,

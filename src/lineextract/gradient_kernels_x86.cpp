@@ -116,23 +116,125 @@ KOC_AVX2 void widenSamplesAvx2(const int8_t* row, int32_t nx, int16_t* out) noex
     }
 }
 
-KOC_AVX2 void contributionPrefixAvx2(const int16_t* samples, int32_t padded, int16_t normalX, int16_t normalY,
-                                     bool absolute, uint32_t* prefix) noexcept
+KOC_AVX2 void bandColumnsAvx2(const int16_t* const* rows, int32_t padded, int32_t* columns) noexcept
+{
+    for (int32_t k = 0; k < padded; k += kSampleBlock) {
+        __m256i r[kSampleBlock];
+        for (int32_t j = 0; j < kSampleBlock; ++j) {
+            r[j] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[j] + 2 * k));
+        }
+        // An 8 x 8 transpose of 32-bit pairs: rows interleaved by two, by
+        // four, then the 128-bit halves swapped between the two sets of four.
+        __m256i t[kSampleBlock];
+        for (int32_t j = 0; j < kSampleBlock; j += 2) {
+            t[j] = _mm256_unpacklo_epi32(r[j], r[j + 1]);
+            t[j + 1] = _mm256_unpackhi_epi32(r[j], r[j + 1]);
+        }
+        __m256i u[kSampleBlock];
+        for (int32_t j = 0; j < kSampleBlock; j += 4) {
+            u[j] = _mm256_unpacklo_epi64(t[j], t[j + 2]);
+            u[j + 1] = _mm256_unpackhi_epi64(t[j], t[j + 2]);
+            u[j + 2] = _mm256_unpacklo_epi64(t[j + 1], t[j + 3]);
+            u[j + 3] = _mm256_unpackhi_epi64(t[j + 1], t[j + 3]);
+        }
+        auto* out = reinterpret_cast<__m256i*>(columns + k * kSampleBlock);
+        for (int32_t j = 0; j < 4; ++j) {
+            _mm256_storeu_si256(out + j, _mm256_permute2x128_si256(u[j], u[j + 4], 0x20));
+            _mm256_storeu_si256(out + j + 4, _mm256_permute2x128_si256(u[j], u[j + 4], 0x31));
+        }
+    }
+}
+
+namespace {
+
+// A run's columns summed: eight rows' contributions.
+template <bool Absolute>
+KOC_AVX2 inline __m256i runSum(const int32_t* columns, int32_t k, int32_t end, __m256i normal) noexcept
+{
+    __m256i sum = _mm256_setzero_si256();
+    for (; k < end; ++k) {
+        // A column's pairs have the layout of eight widened samples.
+        sum = _mm256_add_epi32(sum, contributions8(reinterpret_cast<const int16_t*>(columns + k * kSampleBlock), normal,
+                                                   Absolute));
+    }
+    return sum;
+}
+
+KOC_AVX2 inline void addMasked(int32_t* at, int32_t bin, int32_t limit, __m256i sum) noexcept
+{
+    const __m256i lanes = _mm256_add_epi32(_mm256_set1_epi32(bin), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    const __m256i mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(limit), lanes);
+    _mm256_maskstore_epi32(at, mask, _mm256_add_epi32(_mm256_maskload_epi32(at, mask), sum));
+}
+
+inline void addScalar(int32_t* bins, int32_t bin, int32_t limit, int32_t value) noexcept
+{
+    if (bin < limit) {
+        bins[bin] = static_cast<int32_t>(static_cast<uint32_t>(bins[bin]) + static_cast<uint32_t>(value));
+    }
+}
+
+// Runs whose bins step by one: consecutive runs' eight bins overlap in
+// seven, so the pending bins stay in a register that slides by one lane per
+// run, and the one bin no later run reaches leaves it for memory (adding
+// each run's eight bins in memory would load what the previous run's store
+// has not yet written, and wait for it).
+template <bool Absolute, bool Down>
+KOC_AVX2 inline void addSteppingRuns(const int32_t* columns, const BinRun* runs, int32_t runCount, __m256i normal,
+                                     int32_t limit, int32_t* bins) noexcept
+{
+    const __m256i zero = _mm256_setzero_si256();
+    // Down: bins fall by one per run; lane 7 leaves and the rest move up.
+    const __m256i slide = Down ? _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6) : _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 0);
+    __m256i pending = zero;
+    int32_t k = 0;
+    for (int32_t n = 0; n < runCount; ++n) {
+        pending = _mm256_add_epi32(pending, runSum<Absolute>(columns, k, runs[n].end, normal));
+        k = runs[n].end;
+        if (n + 1 == runCount) {
+            addMasked(bins + runs[n].bin, runs[n].bin, limit, pending);
+            break;
+        }
+        if constexpr (Down) {
+            const __m256i moved = _mm256_permutevar8x32_epi32(pending, slide);
+            addScalar(bins, runs[n].bin + 7, limit, _mm256_cvtsi256_si32(moved));
+            pending = _mm256_blend_epi32(moved, zero, 0x01);
+        } else {
+            addScalar(bins, runs[n].bin, limit, _mm256_cvtsi256_si32(pending));
+            pending = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(pending, slide), zero, 0x80);
+        }
+    }
+}
+
+template <bool Absolute>
+KOC_AVX2 inline void addBandRuns(const int32_t* columns, const BinRun* runs, int32_t runCount, __m256i normal,
+                                 int32_t binStep, int32_t limit, int32_t* bins) noexcept
+{
+    if (binStep == -1) {
+        addSteppingRuns<Absolute, true>(columns, runs, runCount, normal, limit, bins);
+        return;
+    }
+    if (binStep == 1) {
+        addSteppingRuns<Absolute, false>(columns, runs, runCount, normal, limit, bins);
+        return;
+    }
+    int32_t k = 0;
+    for (int32_t n = 0; n < runCount; ++n) {
+        addMasked(bins + runs[n].bin, runs[n].bin, limit, runSum<Absolute>(columns, k, runs[n].end, normal));
+        k = runs[n].end;
+    }
+}
+
+}  // namespace
+
+KOC_AVX2 void addBandRunsAvx2(const int32_t* columns, const BinRun* runs, int32_t runCount, int16_t normalX,
+                              int16_t normalY, bool absolute, int32_t binStep, int32_t limit, int32_t* bins) noexcept
 {
     const __m256i normal = normalPairs(normalX, normalY);
-    const __m256i last = _mm256_set1_epi32(7);
-    __m256i carry = _mm256_setzero_si256();
-    prefix[0] = 0;
-    for (int32_t k = 0; k < padded; k += kSampleBlock) {
-        __m256i x = contributions8(samples + 2 * k, normal, absolute);
-        // Running sums within each 128-bit half, then the low half's total
-        // carried into the high half, then the blocks before this one.
-        x = _mm256_add_epi32(x, _mm256_slli_si256(x, 4));
-        x = _mm256_add_epi32(x, _mm256_slli_si256(x, 8));
-        x = _mm256_add_epi32(x, _mm256_shuffle_epi32(_mm256_permute2x128_si256(x, x, 0x08), 0xff));
-        x = _mm256_add_epi32(x, carry);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(prefix + 1 + k), x);
-        carry = _mm256_permutevar8x32_epi32(x, last);
+    if (absolute) {
+        addBandRuns<true>(columns, runs, runCount, normal, binStep, limit, bins);
+    } else {
+        addBandRuns<false>(columns, runs, runCount, normal, binStep, limit, bins);
     }
 }
 
@@ -155,7 +257,10 @@ KOC_AVX2 void addContributionsAvx2(const int16_t* samples, int32_t nx, int16_t n
 
 void sobelRowAvx2(const uint8_t*, const uint8_t*, const uint8_t*, int32_t, int8_t*) noexcept {}
 void widenSamplesAvx2(const int8_t*, int32_t, int16_t*) noexcept {}
-void contributionPrefixAvx2(const int16_t*, int32_t, int16_t, int16_t, bool, uint32_t*) noexcept {}
+void bandColumnsAvx2(const int16_t* const*, int32_t, int32_t*) noexcept {}
+void addBandRunsAvx2(const int32_t*, const BinRun*, int32_t, int16_t, int16_t, bool, int32_t, int32_t, int32_t*) noexcept
+{
+}
 void addContributionsAvx2(const int16_t*, int32_t, int16_t, int16_t, bool, int32_t*) noexcept {}
 
 #endif

@@ -106,7 +106,7 @@ TEST_F(OptimisedKernel, ProjectionsMatchThePortableKernels)
     // by 30 degrees as well as none, so the normals take general values.
     const std::vector<int32_t> slopes{0, 1, -1, 4567, -4567, 11557, -23861, 65536, -65536, 150000};
     const int32_t turned[4] = {908093, 524288, -524288, 908093};
-    for (const auto& [nx, ny] : {std::pair{1, 1}, {3, 5}, {7, 3}, {9, 11}, {17, 1}, {31, 7}, {127, 9}, {601, 13}}) {
+    for (const auto& [nx, ny] : {std::pair{1, 1}, {3, 5}, {7, 3}, {9, 11}, {17, 1}, {31, 7}, {45, 17}, {127, 9}, {601, 13}}) {
         Image field;
         fillRandom(field, 2 * nx, ny, rng);
         for (const int32_t* steps : {static_cast<const int32_t*>(nullptr), turned}) {
