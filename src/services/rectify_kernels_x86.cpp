@@ -142,6 +142,68 @@ struct Depth<uint16_t> {
     }
 };
 
+// An 8-bit block of a nearly level row (its samples span at most two pixel
+// rows and eight pixel columns) without gathers: the three source rows it
+// can touch are loaded sixteen pixels at a time from its leftmost clamped
+// column, one byte shuffle per row picks each lane's clamped pair of
+// columns, and a per-lane choice of row makes the upper and lower pairs.
+// Returns false, doing nothing, when a load would pass the window's last
+// pixel.
+KOC_AVX2 inline __m128i pickPairs(const uint8_t* from, __m128i control) noexcept
+{
+    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from)), control);
+}
+
+struct LevelBlock {
+    __m256i top;
+    __m256i bottom;
+};
+
+KOC_AVX2 inline bool levelBlock8(const uint8_t* base, intptr_t pitch, int32_t maxX, int32_t maxY, int32_t lastOffset,
+                                 int32_t xFirst, int32_t xLast, int32_t yFirst, int32_t yLast, __m256i x0, __m256i y0,
+                                 __m256i weights, LevelBlock* out) noexcept
+{
+    const int32_t left = std::clamp(std::min(xFirst, xLast) >> 16, 0, maxX);
+    const int32_t row0 = std::clamp(std::min(yFirst, yLast) >> 16, 0, maxY);
+    const int32_t row1 = std::min(row0 + 1, maxY);
+    const int32_t row2 = std::min(row0 + 2, maxY);
+    if (row2 * pitch + left + 15 > lastOffset) {
+        return false;
+    }
+    const __m256i one = _mm256_set1_epi32(1);
+    const __m256i maxXV = _mm256_set1_epi32(maxX);
+    const __m256i maxYV = _mm256_set1_epi32(maxY);
+    const __m256i leftV = _mm256_set1_epi32(left);
+    const __m256i row0V = _mm256_set1_epi32(row0);
+    // Columns relative to left (0..8) and rows relative to row0 (0..2).
+    const __m256i c0 = _mm256_sub_epi32(clampTo(x0, maxXV), leftV);
+    const __m256i c1 = _mm256_sub_epi32(clampTo(_mm256_add_epi32(x0, one), maxXV), leftV);
+    const __m256i r0 = _mm256_sub_epi32(clampTo(y0, maxYV), row0V);
+    const __m256i r1 = _mm256_sub_epi32(clampTo(_mm256_add_epi32(y0, one), maxYV), row0V);
+    // The shuffle control: byte pairs (c0, c1) in the lanes' order.
+    const __m256i pairs = _mm256_or_si256(c0, _mm256_slli_epi32(c1, 8));
+    const __m128i control = _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packus_epi32(pairs, pairs), 0x08));
+    // Row choices as 16-bit masks: upper pair from row 1, lower pair from
+    // row 1 or more, lower pair from row 2.
+    const __m256i upperLower =
+        _mm256_permute4x64_epi64(_mm256_packs_epi32(_mm256_cmpgt_epi32(r0, _mm256_setzero_si256()),
+                                                    _mm256_cmpgt_epi32(r1, _mm256_setzero_si256())),
+                                 0xd8);
+    const __m256i lowerTwo = _mm256_cmpgt_epi32(r1, one);
+    const __m128i upperFrom1 = _mm256_castsi256_si128(upperLower);
+    const __m128i lowerFrom1 = _mm256_extracti128_si256(upperLower, 1);
+    const __m128i lowerFrom2 =
+        _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packs_epi32(lowerTwo, lowerTwo), 0x08));
+    const __m128i p0 = pickPairs(base + row0 * pitch + left, control);
+    const __m128i p1 = pickPairs(base + row1 * pitch + left, control);
+    const __m128i p2 = pickPairs(base + row2 * pitch + left, control);
+    const __m128i upper = _mm_blendv_epi8(p0, p1, upperFrom1);
+    const __m128i lower = _mm_blendv_epi8(_mm_blendv_epi8(p0, p1, lowerFrom1), p2, lowerFrom2);
+    out->top = _mm256_madd_epi16(_mm256_cvtepu8_epi16(upper), weights);
+    out->bottom = _mm256_madd_epi16(_mm256_cvtepu8_epi16(lower), weights);
+    return true;
+}
+
 // Eight samples per step. A block whose samples all have their four pixels
 // inside the window (and, 8-bit, whose gathers end inside it) reads each
 // row's pair with one gather; any other block clamps each of the four
@@ -167,12 +229,29 @@ KOC_AVX2 void blendRow(const Pixel* base, intptr_t pitch, int32_t width, int32_t
     const __m256i lastPairY = _mm256_set1_epi32(maxY - 1);
     const __m256i lastRead = _mm256_set1_epi32(lastOffset - D::kReadAhead);
     const __m256i lastPairRead = _mm256_set1_epi32(static_cast<int32_t>(lastOffset - D::kReadAhead - pitch));
+    // Samples of a block span at most two pixel rows when seven steps move
+    // less than one row.
+    const bool level = int64_t{7} * (dy < 0 ? -int64_t{dy} : dy) < 65536;
     int32_t i = 0;
     for (; i + kBlock <= count; i += kBlock) {
         const __m256i x0 = _mm256_srai_epi32(xs, 16);
         const __m256i y0 = _mm256_srai_epi32(ys, 16);
         const __m256i wx = weightOf(xs);
         const __m256i wy = weightOf(ys);
+        if constexpr (sizeof(Pixel) == 1) {
+            LevelBlock b;
+            // (256 - wx, wx) as 16-bit pairs: one pmaddwd per row blends in x.
+            const __m256i weights = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(256), wx), _mm256_slli_epi32(wx, 16));
+            const auto xFirst = static_cast<int32_t>(x + int64_t{i} * dx);
+            const auto yFirst = static_cast<int32_t>(y + int64_t{i} * dy);
+            if (level && levelBlock8(base, pitch, maxX, maxY, lastOffset, xFirst, xFirst + 7 * dx, yFirst,
+                                     yFirst + 7 * dy, x0, y0, weights, &b)) {
+                D::store(dst + i, blendRows(b.top, b.bottom, wy));
+                xs = _mm256_add_epi32(xs, stepX);
+                ys = _mm256_add_epi32(ys, stepY);
+                continue;
+            }
+        }
         const __m256i offsets = _mm256_add_epi32(_mm256_mullo_epi32(y0, pitchV), x0);
         // Sign bits: a negative coordinate, or a compare that failed.
         const __m256i outside = _mm256_or_si256(
