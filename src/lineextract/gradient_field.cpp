@@ -358,6 +358,28 @@ int32_t findBinRuns(SlopeLines& line, int32_t nx, services::Vector<BinRun>& runs
     });
 }
 
+// Widens the band of rows r0 .. r0 + kSampleBlock - 1 into widened (rows of
+// paddedSamples(nx) samples, polling attention per row, rows past the field
+// zero) and points band at them. Returns the rows in the field.
+int32_t widenBand(const kimg_windowConst& fw, int32_t nx, int32_t ny, int32_t r0, int16_t* widened, const int16_t** band,
+                  int32_t* rows) noexcept
+{
+    const auto* base = static_cast<const int8_t*>(fw.pixels);
+    const int32_t padded = simd::paddedSamples(nx);
+    *rows = std::min(simd::kSampleBlock, ny - r0);
+    for (int32_t j = 0; j < simd::kSampleBlock; ++j) {
+        int16_t* row = widened + 2 * static_cast<intptr_t>(padded) * j;
+        band[j] = row;
+        if (j < *rows) {
+            KOC_RETURN_IF_FAILED(ksys_attention_check());
+            simd::widenSamplesAvx2(base + (r0 + j) * fw.pitch, nx, row);
+        } else {
+            std::fill_n(row, 2 * padded, int16_t{0});  // rows past the field add nothing
+        }
+    }
+    return 0;
+}
+
 // The optimised horizontal kernel: eight rows at a time, widened and laid
 // side by side once, so that one vector holds a sample column of the band;
 // per slope a run's columns are summed in a register and added to the
@@ -367,21 +389,11 @@ template <bool Absolute>
 int32_t projectHorizAvx2(const kimg_windowConst& fw, int32_t nx, int32_t ny, const SlopeLines* lines, int32_t count,
                          const BinRun* runs, int16_t* widened, int32_t* columns) noexcept
 {
-    const auto* base = static_cast<const int8_t*>(fw.pixels);
     const int32_t padded = simd::paddedSamples(nx);
     const int16_t* band[simd::kSampleBlock];
     for (int32_t r0 = 0; r0 < ny; r0 += simd::kSampleBlock) {
-        const int32_t rows = std::min(simd::kSampleBlock, ny - r0);
-        for (int32_t j = 0; j < simd::kSampleBlock; ++j) {
-            int16_t* row = widened + 2 * static_cast<intptr_t>(padded) * j;
-            band[j] = row;
-            if (j < rows) {
-                KOC_RETURN_IF_FAILED(ksys_attention_check());
-                simd::widenSamplesAvx2(base + (r0 + j) * fw.pitch, nx, row);
-            } else {
-                std::fill_n(row, 2 * padded, int16_t{0});  // rows past the field add nothing
-            }
-        }
+        int32_t rows = 0;
+        KOC_RETURN_IF_FAILED(widenBand(fw, nx, ny, r0, widened, band, &rows));
         simd::bandColumnsAvx2(band, padded, columns);
         for (int32_t s = 0; s < count; ++s) {
             const SlopeLines& line = lines[s];
@@ -421,22 +433,33 @@ int32_t projectVertPortable(const kimg_windowConst& fw, int32_t nx, int32_t ny, 
     return 0;
 }
 
-// The optimised vertical kernel: the portable one with each row widened once
-// and its contributions formed and added eight at a time.
+// The optimised vertical kernel: eight rows widened at a time; per slope the
+// rows of the band that share a shift are summed in registers and added to
+// the bins once.
 template <bool Absolute>
 int32_t projectVertAvx2(const kimg_windowConst& fw, int32_t nx, int32_t ny, SlopeLines* lines, int32_t count,
                         int16_t* widened) noexcept
 {
-    const auto* base = static_cast<const int8_t*>(fw.pixels);
-    for (int32_t r = 0; r < ny; ++r) {
-        KOC_RETURN_IF_FAILED(ksys_attention_check());
-        simd::widenSamplesAvx2(base + r * fw.pitch, nx, widened);
+    const int16_t* band[simd::kSampleBlock];
+    for (int32_t r0 = 0; r0 < ny; r0 += simd::kSampleBlock) {
+        int32_t rows = 0;
+        KOC_RETURN_IF_FAILED(widenBand(fw, nx, ny, r0, widened, band, &rows));
         for (int32_t s = 0; s < count; ++s) {
             SlopeLines& line = lines[s];
-            const int64_t shift = line.extent - (line.offset >> 16);
-            KOC_ASSERT(shift >= 0 && shift + nx <= line.size);
-            simd::addContributionsAvx2(widened, nx, line.normalX, line.normalY, Absolute, line.bins + shift);
-            line.offset -= line.slope;
+            for (int32_t j = 0; j < rows;) {
+                const int64_t bin = line.offset >> 16;
+                int32_t shared = 1;
+                line.offset -= line.slope;
+                while (j + shared < rows && (line.offset >> 16) == bin) {
+                    ++shared;
+                    line.offset -= line.slope;
+                }
+                const int64_t shift = line.extent - bin;
+                KOC_ASSERT(shift >= 0 && shift + nx <= line.size);
+                simd::addRowContributionsAvx2(band + j, shared, nx, line.normalX, line.normalY, Absolute,
+                                              line.bins + shift);
+                j += shared;
+            }
         }
     }
     return 0;
@@ -549,10 +572,8 @@ int32_t projectGradientField(const kimg_imageConst* field, const kstd_vector32s*
             }
             const auto padded = static_cast<size_t>(simd::paddedSamples(nx));
             KOC_RETURN_IF_FAILED(guarded([&]() -> int32_t {
-                if constexpr (Vertical) {
-                    widened.resize(2 * padded);
-                } else {
-                    widened.resize(2 * padded * simd::kSampleBlock);
+                widened.resize(2 * padded * simd::kSampleBlock);
+                if constexpr (!Vertical) {
                     columns.resize(padded * simd::kSampleBlock);
                 }
                 return 0;

@@ -57,8 +57,10 @@ void bandColumnsAvx2(const int16_t* const* rows, int32_t padded, int32_t* column
 void addBandRunsAvx2(const int32_t* columns, const BinRun* runs, int32_t runCount, int16_t normalX, int16_t normalY,
                      bool absolute, int32_t binStep, int32_t limit, int32_t* bins) noexcept;
 
-// bins[k] += contribution k for k < nx (bins wrap modulo 2^32).
-void addContributionsAvx2(const int16_t* samples, int32_t nx, int16_t normalX, int16_t normalY, bool absolute,
-                          int32_t* bins) noexcept;
+// bins[k] += the contributions of sample k of rows[0 .. rowCount), for
+// k < nx (bins wrap modulo 2^32). Each row holds paddedSamples(nx) widened
+// samples.
+void addRowContributionsAvx2(const int16_t* const* rows, int32_t rowCount, int32_t nx, int16_t normalX, int16_t normalY,
+                             bool absolute, int32_t* bins) noexcept;
 
 }  // namespace koc::lineextract::simd

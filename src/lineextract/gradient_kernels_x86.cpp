@@ -238,18 +238,40 @@ KOC_AVX2 void addBandRunsAvx2(const int32_t* columns, const BinRun* runs, int32_
     }
 }
 
-KOC_AVX2 void addContributionsAvx2(const int16_t* samples, int32_t nx, int16_t normalX, int16_t normalY, bool absolute,
-                                   int32_t* bins) noexcept
+namespace {
+
+template <bool Absolute>
+KOC_AVX2 inline void addRowContributions(const int16_t* const* rows, int32_t rowCount, int32_t nx, __m256i normal,
+                                         int16_t normalX, int16_t normalY, int32_t* bins) noexcept
 {
-    const __m256i normal = normalPairs(normalX, normalY);
     int32_t k = 0;
     for (; k + kSampleBlock <= nx; k += kSampleBlock) {
-        __m256i* b = reinterpret_cast<__m256i*>(bins + k);
-        _mm256_storeu_si256(b, _mm256_add_epi32(_mm256_loadu_si256(b), contributions8(samples + 2 * k, normal, absolute)));
+        __m256i sum = contributions8(rows[0] + 2 * k, normal, Absolute);
+        for (int32_t j = 1; j < rowCount; ++j) {
+            sum = _mm256_add_epi32(sum, contributions8(rows[j] + 2 * k, normal, Absolute));
+        }
+        auto* b = reinterpret_cast<__m256i*>(bins + k);
+        _mm256_storeu_si256(b, _mm256_add_epi32(_mm256_loadu_si256(b), sum));
     }
     for (; k < nx; ++k) {
-        const uint32_t d = contribution(samples[2 * k], samples[2 * k + 1], normalX, normalY, absolute);
-        bins[k] = static_cast<int32_t>(static_cast<uint32_t>(bins[k]) + d);
+        uint32_t sum = 0;
+        for (int32_t j = 0; j < rowCount; ++j) {
+            sum += contribution(rows[j][2 * k], rows[j][2 * k + 1], normalX, normalY, Absolute);
+        }
+        bins[k] = static_cast<int32_t>(static_cast<uint32_t>(bins[k]) + sum);
+    }
+}
+
+}  // namespace
+
+KOC_AVX2 void addRowContributionsAvx2(const int16_t* const* rows, int32_t rowCount, int32_t nx, int16_t normalX,
+                                      int16_t normalY, bool absolute, int32_t* bins) noexcept
+{
+    const __m256i normal = normalPairs(normalX, normalY);
+    if (absolute) {
+        addRowContributions<true>(rows, rowCount, nx, normal, normalX, normalY, bins);
+    } else {
+        addRowContributions<false>(rows, rowCount, nx, normal, normalX, normalY, bins);
     }
 }
 
@@ -261,7 +283,7 @@ void bandColumnsAvx2(const int16_t* const*, int32_t, int32_t*) noexcept {}
 void addBandRunsAvx2(const int32_t*, const BinRun*, int32_t, int16_t, int16_t, bool, int32_t, int32_t, int32_t*) noexcept
 {
 }
-void addContributionsAvx2(const int16_t*, int32_t, int16_t, int16_t, bool, int32_t*) noexcept {}
+void addRowContributionsAvx2(const int16_t* const*, int32_t, int32_t, int16_t, int16_t, bool, int32_t*) noexcept {}
 
 #endif
 
