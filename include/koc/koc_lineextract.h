@@ -109,8 +109,9 @@ KOC_API int32_t koc_projectVertGradientField16(const kimg_imageConst* field, con
                                                kstd_vector_vector32s* profiles) KOC_NOEXCEPT;
 
 /* Host hook: when set and it answers non-zero for a kernel name (such as
- * "koc_computeGradientField"), no optimised kernel is used for it. This build
- * has portable kernels only, so the answer changes nothing today. */
+ * "koc_computeGradientField"), no optimised kernel is used for it. The
+ * optimised kernels give the portable ones' results bit for bit, so the
+ * answer changes speed only. */
 typedef int32_t (*kprt_isOptimizationInhibitedFn)(const char* kernelName);
 KOC_API extern kprt_isOptimizationInhibitedFn kprt_isOptimizationInhibitedFP;
 
