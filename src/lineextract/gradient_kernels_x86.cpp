@@ -240,25 +240,47 @@ KOC_AVX2 void addBandRunsAvx2(const int32_t* columns, const BinRun* runs, int32_
 
 namespace {
 
-template <bool Absolute>
-KOC_AVX2 inline void addRowContributions(const int16_t* const* rows, int32_t rowCount, int32_t nx, __m256i normal,
-                                         int16_t normalX, int16_t normalY, int32_t* bins) noexcept
+// Rows is the count of rows (1 .. kSampleBlock), fixed so that the sum
+// over them unrolls.
+template <bool Absolute, int32_t Rows>
+KOC_AVX2 inline void addRowContributions(const int16_t* const* rows, int32_t nx, __m256i normal, int16_t normalX,
+                                         int16_t normalY, int32_t* bins) noexcept
 {
+    const int16_t* r[Rows];
+    for (int32_t j = 0; j < Rows; ++j) {
+        r[j] = rows[j];
+    }
     int32_t k = 0;
     for (; k + kSampleBlock <= nx; k += kSampleBlock) {
-        __m256i sum = contributions8(rows[0] + 2 * k, normal, Absolute);
-        for (int32_t j = 1; j < rowCount; ++j) {
-            sum = _mm256_add_epi32(sum, contributions8(rows[j] + 2 * k, normal, Absolute));
+        __m256i sum = contributions8(r[0] + 2 * k, normal, Absolute);
+        for (int32_t j = 1; j < Rows; ++j) {
+            sum = _mm256_add_epi32(sum, contributions8(r[j] + 2 * k, normal, Absolute));
         }
         auto* b = reinterpret_cast<__m256i*>(bins + k);
         _mm256_storeu_si256(b, _mm256_add_epi32(_mm256_loadu_si256(b), sum));
     }
     for (; k < nx; ++k) {
         uint32_t sum = 0;
-        for (int32_t j = 0; j < rowCount; ++j) {
-            sum += contribution(rows[j][2 * k], rows[j][2 * k + 1], normalX, normalY, Absolute);
+        for (int32_t j = 0; j < Rows; ++j) {
+            sum += contribution(r[j][2 * k], r[j][2 * k + 1], normalX, normalY, Absolute);
         }
         bins[k] = static_cast<int32_t>(static_cast<uint32_t>(bins[k]) + sum);
+    }
+}
+
+template <bool Absolute>
+KOC_AVX2 inline void addRowContributions(const int16_t* const* rows, int32_t rowCount, int32_t nx, __m256i normal,
+                                         int16_t normalX, int16_t normalY, int32_t* bins) noexcept
+{
+    switch (rowCount) {
+    case 1: return addRowContributions<Absolute, 1>(rows, nx, normal, normalX, normalY, bins);
+    case 2: return addRowContributions<Absolute, 2>(rows, nx, normal, normalX, normalY, bins);
+    case 3: return addRowContributions<Absolute, 3>(rows, nx, normal, normalX, normalY, bins);
+    case 4: return addRowContributions<Absolute, 4>(rows, nx, normal, normalX, normalY, bins);
+    case 5: return addRowContributions<Absolute, 5>(rows, nx, normal, normalX, normalY, bins);
+    case 6: return addRowContributions<Absolute, 6>(rows, nx, normal, normalX, normalY, bins);
+    case 7: return addRowContributions<Absolute, 7>(rows, nx, normal, normalX, normalY, bins);
+    default: return addRowContributions<Absolute, kSampleBlock>(rows, nx, normal, normalX, normalY, bins);
     }
 }
 
