@@ -1,8 +1,8 @@
-// gradient_kernels.hpp: the row operations of the optimised gradient-field
-// and projection kernels. The loops around them (grid walk, runs, offsets,
-// attention checks) are shared with the portable kernels in
-// gradient_field.cpp; only the per-row arithmetic differs, and it must give
-// the portable results bit for bit.
+// gradient_kernels.hpp: the row and band operations of the optimised
+// gradient-field and projection kernels. The set-up around them (grid,
+// normals, runs, offsets) is shared with the portable kernels in
+// gradient_field.cpp; the optimised projections walk the field eight rows
+// at a time, and every result must be the portable one bit for bit.
 //
 // Callers check avx2Available() first; the functions themselves assume it.
 #pragma once
