@@ -239,12 +239,18 @@ KOC_API int32_t ksys_cpuinfo_init_(uint32_t, uint32_t) noexcept
     return 0;
 }
 
+// One process-wide record, filled on first use: both entry points read it
+// on every call, and the processor count costs a read of the system's
+// processor list each time it is asked (several microseconds, about a
+// twentieth of a small line's whole run).
 KOC_API int32_t ksys_cpuinfo_get(ksys_cpuinfo* info) noexcept
 {
     KOC_ASSERT(info != nullptr);
-    info->featureBits = koc::services::cpuFeatureBits();
-    const unsigned n = std::thread::hardware_concurrency();
-    info->logicalProcessors = n == 0 ? 1 : static_cast<int32_t>(n);
+    static const ksys_cpuinfo record = [] {
+        const unsigned n = std::thread::hardware_concurrency();
+        return ksys_cpuinfo{koc::services::cpuFeatureBits(), n == 0 ? 1 : static_cast<int32_t>(n)};
+    }();
+    *info = record;
     return 0;
 }
 
