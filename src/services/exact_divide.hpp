@@ -62,6 +62,10 @@ public:
 
     uint32_t divide(uint32_t n) const noexcept { return static_cast<uint32_t>((n * multiplier_) >> shift_); }
 
+    // The parts of divide(), for vector forms of it.
+    uint32_t multiplier() const noexcept { return static_cast<uint32_t>(multiplier_); }
+    uint32_t shift() const noexcept { return shift_; }
+
 private:
     static uint32_t floorLog2(uint32_t d) noexcept
     {
@@ -101,6 +105,9 @@ public:
     bool isNarrow() const noexcept { return narrow_; }
     // The same mean, for a sum whose dividend is below NarrowDivider::kLimit.
     uint32_t narrow(uint32_t sum) const noexcept { return narrowDiv_.divide(sum + static_cast<uint32_t>(half_)); }
+    // What narrow() adds before dividing, and its divider.
+    uint32_t narrowHalf() const noexcept { return static_cast<uint32_t>(half_); }
+    const NarrowDivider& narrowDivider() const noexcept { return narrowDiv_; }
 
 private:
     ExactDivider div_;

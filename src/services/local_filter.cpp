@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "services/guard.hpp"
 #include "services/attention.hpp"
 #include "services/exact_divide.hpp"
@@ -137,6 +141,50 @@ inline uint64_t roundedDeviation(uint64_t sum, uint64_t sumSq, uint64_t count) n
     return static_cast<uint64_t>(std::round(std::sqrt(variance)));
 }
 
+// One row of 8-bit mean subtraction about the centre from 32-bit kernel
+// sums, through RoundedMean::narrow: clamp(from - mean + 128, 0, 255).
+// With SSE2, sixteen pixels per step: each lane's 32 x 32-bit product comes
+// from one unsigned even-lane multiply (the compiler's own vector form
+// builds it as a 64 x 64-bit product from three), and the signed and
+// unsigned saturating packs are the clamp.
+void centreRowNarrow8(const uint8_t* from, const uint32_t* sums, uint8_t* to, int32_t width,
+                      const RoundedMean& roundedMean) noexcept
+{
+    int32_t i = 0;
+#if defined(__SSE2__)
+    const __m128i half = _mm_set1_epi32(static_cast<int32_t>(roundedMean.narrowHalf()));
+    const __m128i multiplier = _mm_set1_epi32(static_cast<int32_t>(roundedMean.narrowDivider().multiplier()));
+    const __m128i shift = _mm_cvtsi32_si128(static_cast<int32_t>(roundedMean.narrowDivider().shift()));
+    const __m128i centre = _mm_set1_epi32(PixelTraits<uint8_t>::kCentre);
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= width; i += 16) {
+        const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+        const __m128i low = _mm_unpacklo_epi8(px, zero);
+        const __m128i high = _mm_unpackhi_epi8(px, zero);
+        const __m128i pixels[4] = {_mm_unpacklo_epi16(low, zero), _mm_unpackhi_epi16(low, zero),
+                                   _mm_unpacklo_epi16(high, zero), _mm_unpackhi_epi16(high, zero)};
+        __m128i centred[4];
+        for (int32_t k = 0; k < 4; ++k) {
+            const __m128i n =
+                _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(sums + i + 4 * k)), half);
+            // Lanes 0 and 2, then lanes 1 and 3; every quotient fits the
+            // low half of its 64-bit product lane.
+            const __m128i even = _mm_srl_epi64(_mm_mul_epu32(n, multiplier), shift);
+            const __m128i odd = _mm_srl_epi64(_mm_mul_epu32(_mm_srli_epi64(n, 32), multiplier), shift);
+            const __m128i mean = _mm_or_si128(even, _mm_slli_epi64(odd, 32));
+            centred[k] = _mm_add_epi32(_mm_sub_epi32(pixels[k], mean), centre);
+        }
+        const __m128i packed =
+            _mm_packus_epi16(_mm_packs_epi32(centred[0], centred[1]), _mm_packs_epi32(centred[2], centred[3]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), packed);
+    }
+#endif
+    for (; i < width; ++i) {
+        const auto m = static_cast<int32_t>(roundedMean.narrow(sums[i]));
+        to[i] = static_cast<uint8_t>(std::clamp(from[i] - m + PixelTraits<uint8_t>::kCentre, 0, 255));
+    }
+}
+
 template <class Pixel>
 int32_t checkKernel(const kimg_image* src, int32_t kw, int32_t kh, PixelRows<const Pixel>* view) noexcept
 {
@@ -252,14 +300,19 @@ int32_t pelSubLocalMeanAddCentre(const kimg_image* src, int32_t kw, int32_t kh, 
             }
             return 0;
         };
-        // The same pixels through the one-multiply division, in a loop that
-        // vectorises (every kernel a line's height asks for takes it).
+        // The same pixels through the one-multiply division (every kernel a
+        // line's height asks for takes it); 8-bit rows by the row function
+        // above.
         const auto perRowNarrow = [&](int32_t j, const uint32_t* sums, const uint64_t*) {
             const Pixel* from = in.row(j);
             Pixel* to = out.row(j);
-            for (int32_t i = 0; i < in.width; ++i) {
-                const auto m = static_cast<int32_t>(roundedMean.narrow(sums[i]));
-                to[i] = static_cast<Pixel>(std::clamp(from[i] - m + kCentre, 0, kMax));
+            if constexpr (sizeof(Pixel) == 1) {
+                centreRowNarrow8(from, sums, to, in.width, roundedMean);
+            } else {
+                for (int32_t i = 0; i < in.width; ++i) {
+                    const auto m = static_cast<int32_t>(roundedMean.narrow(sums[i]));
+                    to[i] = static_cast<Pixel>(std::clamp(from[i] - m + kCentre, 0, kMax));
+                }
             }
             return 0;
         };
