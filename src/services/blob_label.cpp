@@ -7,7 +7,6 @@
 #include "services/blob_label.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <limits>
 
 #include "services/guard.hpp"
@@ -45,6 +44,16 @@ int32_t findRoot(Vector<int32_t>& parent, int32_t i) noexcept
         i = grand;
     }
     return i;
+}
+
+// The root of run s when every earlier run already points at its root, as
+// a pass in run order leaves them: every link points to a lower index, so
+// s's parent is final and its parent is the root. Records it for s.
+inline int32_t rootInOrder(Vector<int32_t>& parent, size_t s) noexcept
+{
+    const int32_t root = parent[static_cast<size_t>(parent[s])];
+    parent[s] = root;
+    return root;
 }
 
 // Unites each run of the current row [begin, end), still its own root, with
@@ -152,7 +161,7 @@ int32_t label(const PixelRows<const Pixel>& src, int32_t threshold, BlobResultSe
     Vector<int32_t> blobOf(runCount, 0);
     int32_t blobCount = 0;
     for (size_t s = 0; s < runCount; ++s) {
-        const auto root = static_cast<size_t>(findRoot(parent, static_cast<int32_t>(s)));
+        const auto root = static_cast<size_t>(rootInOrder(parent, s));
         blobOf[s] = root == s ? blobCount++ : blobOf[root];
     }
 
@@ -228,10 +237,11 @@ int32_t borderArea(const PixelRows<const Pixel>& src, int32_t threshold, Vector<
         previousBegin = begin;
         previousEnd = runs.size();
     }
-    // Roots precede their members: one backward pass moves every run's
-    // length and sides onto its root (a member's root has a lower index).
-    for (size_t s = runs.size(); s-- > 0;) {
-        const auto root = static_cast<size_t>(findRoot(parent, static_cast<int32_t>(s)));
+    // Roots precede their members: one forward pass moves every run's
+    // length and sides onto its root (a member's root has a lower index, and
+    // only roots are added to, so the order of the additions is free).
+    for (size_t s = 0; s < runs.size(); ++s) {
+        const auto root = static_cast<size_t>(rootInOrder(parent, s));
         if (root != s) {
             runs[root].length += runs[s].length;
             runs[root].sides = static_cast<uint8_t>(runs[root].sides | runs[s].sides);
@@ -240,7 +250,8 @@ int32_t borderArea(const PixelRows<const Pixel>& src, int32_t threshold, Vector<
     double sum = 0.0;
     for (size_t s = 0; s < runs.size(); ++s) {
         const uint32_t sides = runs[s].sides;
-        if (static_cast<size_t>(parent[s]) == s && std::popcount(sides) >= 2) {
+        // At least two sides: more than one bit set.
+        if (static_cast<size_t>(parent[s]) == s && (sides & (sides - 1)) != 0) {
             sum += runs[s].length;
         }
     }
