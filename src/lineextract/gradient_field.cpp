@@ -17,6 +17,8 @@
 #include "services/attention.hpp"
 #include "koc/ksys.h"
 #include "services/memory.hpp"
+#include "services/image_store.hpp"
+#include "services/pel_ops.hpp"
 
 namespace koc::lineextract {
 namespace {
@@ -251,20 +253,24 @@ int32_t getGradientField(const kimg_imageConst* image, const kmath_shapeAffineRe
     g.nx = static_cast<int32_t>(nx);
     g.ny = static_cast<int32_t>(ny);
 
-    KOC_RETURN_IF_FAILED(kimg_image_assignNew(field, kDepth<Pixel>, 2 * g.nx, g.ny));
-    KOC_RETURN_IF_FAILED(kimg_image_setLinearImageFromClientXform(field, &samplesFromClient));
+    // Both kernels write every sample of every row, so the field's pixels
+    // are not zeroed first; it is handed over only once complete.
+    services::ScopedImage fresh;
+    KOC_RETURN_IF_FAILED(services::image::assignNewForOverwrite(fresh.get(), kDepth<Pixel>, {0, 0, 2 * g.nx, g.ny}));
+    KOC_RETURN_IF_FAILED(kimg_image_setLinearImageFromClientXform(fresh.get(), &samplesFromClient));
     kimg_window dst;
-    KOC_RETURN_IF_FAILED(kimg_window_init(&dst, field));
+    KOC_RETURN_IF_FAILED(kimg_window_init(&dst, fresh.get()));
 
     const auto portable = [&] { return gradientFieldRows<Pixel, false>(src, dst, g); };
     if constexpr (sizeof(Pixel) == 1) {
         const auto optimized = [&] {
             return simd::avx2Available() ? gradientFieldRows<Pixel, true>(src, dst, g) : KOC_E_NO_OPTIMIZED_KERNEL;
         };
-        return runKernelSlot("koc_computeGradientField", optimized, portable);
+        KOC_RETURN_IF_FAILED(runKernelSlot("koc_computeGradientField", optimized, portable));
     } else {
-        return portable();
+        KOC_RETURN_IF_FAILED(portable());
     }
+    return kimg_image_assign(field, fresh.get());
 }
 
 // ---- projections ----

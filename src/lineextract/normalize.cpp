@@ -197,7 +197,7 @@ int32_t localContrast(const kimg_image* image, int32_t kw, int32_t kh, kimg_imag
     KOC_RETURN_IF_FAILED(services::viewPixels(meanImage.get(), &mean));
     KOC_RETURN_IF_FAILED(services::viewPixels(devImage.get(), &dev));
     ScopedImage fresh;
-    KOC_RETURN_IF_FAILED(services::newImageLike(image, PixelTraits<Pixel>::kDepth, fresh.get()));
+    KOC_RETURN_IF_FAILED(services::newImageLikeForOverwrite(image, PixelTraits<Pixel>::kDepth, fresh.get()));
     PixelRows<Pixel> dst;
     KOC_RETURN_IF_FAILED(services::viewPixels(fresh.get(), &dst));
     for (int32_t j = 0; j < src.height; ++j) {

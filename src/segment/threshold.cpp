@@ -36,7 +36,7 @@ int32_t clearThinStrokes(const kimg_image* source, const kimg_image* widths, int
     KOC_RETURN_IF_FAILED(services::viewPixels(widths, &width));
     KOC_ASSERT(width.width == src.width && width.height == src.height);
     services::ScopedImage fresh;
-    KOC_RETURN_IF_FAILED(services::newImageLike(source, KIMG_DEPTH_8, fresh.get()));
+    KOC_RETURN_IF_FAILED(services::newImageLikeForOverwrite(source, KIMG_DEPTH_8, fresh.get()));
     services::PixelRows<uint8_t> dst;
     KOC_RETURN_IF_FAILED(services::viewPixels(fresh.get(), &dst));
     services::AttentionPacer pace;

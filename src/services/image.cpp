@@ -23,7 +23,7 @@ constexpr intptr_t kHeaderBytes =
 
 }  // namespace
 
-int32_t createStore(int32_t depth, const kstd_rect32& rect, kimg_pixelStore_** store) noexcept
+int32_t createStore(int32_t depth, const kstd_rect32& rect, kimg_pixelStore_** store, StoreFill fill) noexcept
 {
     *store = nullptr;
     if (depth != KIMG_DEPTH_8 && depth != KIMG_DEPTH_16 && depth != KIMG_DEPTH_32) {
@@ -50,7 +50,14 @@ int32_t createStore(int32_t depth, const kstd_rect32& rect, kimg_pixelStore_** s
     s->rect = rect;
     s->pitch = static_cast<intptr_t>(rowBytes / depth);
     s->pixels = static_cast<uint8_t*>(block) + kHeaderBytes;
-    std::memset(s->pixels, 0, static_cast<size_t>(pixelBytes));
+    if (fill == StoreFill::Zeroed) {
+        std::memset(s->pixels, 0, static_cast<size_t>(pixelBytes));
+    } else if (const int64_t used = int64_t{rect.width} * depth; used < rowBytes) {
+        // Vector kernels may read a row's padding; it reads as zero either way.
+        for (int32_t j = 0; j < rect.height; ++j) {
+            std::memset(s->pixels + j * rowBytes + used, 0, static_cast<size_t>(rowBytes - used));
+        }
+    }
     *store = s;
     return 0;
 }
@@ -238,7 +245,7 @@ int32_t copyWindow(const kimg_image* src, kimg_pixelStore_** out) noexcept
     const kimg_pixelStore_* s = src->store;
     const kstd_rect32 r = src->window;
     kimg_pixelStore_* fresh = nullptr;
-    KOC_RETURN_IF_FAILED(createStore(s->depth, r, &fresh));
+    KOC_RETURN_IF_FAILED(createStore(s->depth, r, &fresh, StoreFill::PaddingOnly));  // every row copied below
     const size_t rowBytes = static_cast<size_t>(r.width) * static_cast<size_t>(s->depth);
     if (rowBytes != 0) {
         const uint8_t* from = pixelAddress(s, r.x, r.y);
@@ -337,6 +344,23 @@ KOC_API int32_t kimg_image_assignNewRect(kimg_image* image, int32_t depth, const
     rebind(image, fresh);
     return 0;
 }
+
+}  // extern "C"
+
+namespace koc::services::image {
+
+int32_t assignNewForOverwrite(kimg_image* image, int32_t depth, const kstd_rect32& rect) noexcept
+{
+    KOC_ASSERT(image != nullptr);
+    kimg_pixelStore_* fresh = nullptr;
+    KOC_RETURN_IF_FAILED(createStore(depth, rect, &fresh, StoreFill::PaddingOnly));
+    rebind(image, fresh);
+    return 0;
+}
+
+}  // namespace koc::services::image
+
+extern "C" {
 
 KOC_API int32_t kimg_image_assignExternal(kimg_image* image, int32_t depth, void* pixels, int32_t width,
                                           int32_t height, intptr_t pitch) noexcept

@@ -30,10 +30,20 @@ struct kimg_rleStore_ {
 
 namespace koc::services::image {
 
+// What a fresh store's pixels hold: all zero, or (for a producer that
+// writes every pixel of every row itself) zero in each row's padding alone.
+enum class StoreFill { Zeroed, PaddingOnly };
+
 // A zeroed store of depth 1, 2 or 4 over rect, reference count 1.
 // KOC_E_BAD_ARGUMENT for a bad depth or rectangle; the allocator's code when
 // it refuses.
-int32_t createStore(int32_t depth, const kstd_rect32& rect, kimg_pixelStore_** store) noexcept;
+int32_t createStore(int32_t depth, const kstd_rect32& rect, kimg_pixelStore_** store,
+                    StoreFill fill = StoreFill::Zeroed) noexcept;
+
+// Binds image (its transforms kept) to a fresh store over rect whose row
+// padding is zero and whose pixels are left for the caller, which must write
+// every one before anything reads them.
+int32_t assignNewForOverwrite(kimg_image* image, int32_t depth, const kstd_rect32& rect) noexcept;
 // A store over the caller's pixels (pitch in pixels): only the header is
 // allocated, and freeing the store leaves the pixels alone.
 // KOC_E_BAD_ARGUMENT for a bad depth, size, pitch or misaligned pointer.

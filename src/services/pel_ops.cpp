@@ -7,6 +7,7 @@
 
 #include "services/guard.hpp"
 #include "services/attention.hpp"
+#include "services/image_store.hpp"
 
 namespace koc::services {
 
@@ -17,6 +18,16 @@ int32_t newImageLike(const kimg_image* src, int32_t depth, kimg_image* out) noex
     kstd_rect32 window;
     KOC_RETURN_IF_FAILED(kimg_image_getWindow(src, &window));
     KOC_RETURN_IF_FAILED(kimg_image_assignNewRect(out, depth, &window));
+    return kimg_image_copyXforms(out, src);
+}
+
+int32_t newImageLikeForOverwrite(const kimg_image* src, int32_t depth, kimg_image* out) noexcept
+{
+    KOC_ASSERT(src != nullptr);
+    KOC_ASSERT(out != nullptr && out != src);
+    kstd_rect32 window;
+    KOC_RETURN_IF_FAILED(kimg_image_getWindow(src, &window));
+    KOC_RETURN_IF_FAILED(image::assignNewForOverwrite(out, depth, window));
     return kimg_image_copyXforms(out, src);
 }
 
@@ -127,7 +138,7 @@ int32_t pelMap(const kimg_image* srcImage, const Pixel* table, kimg_image* dstIm
     PixelRows<const Pixel> src;
     KOC_RETURN_IF_FAILED(viewPixels(srcImage, &src));
     ScopedImage fresh;
-    KOC_RETURN_IF_FAILED(newImageLike(srcImage, PixelTraits<Pixel>::kDepth, fresh.get()));
+    KOC_RETURN_IF_FAILED(newImageLikeForOverwrite(srcImage, PixelTraits<Pixel>::kDepth, fresh.get()));
     PixelRows<Pixel> dst;
     KOC_RETURN_IF_FAILED(viewPixels(fresh.get(), &dst));
     AttentionPacer pace;

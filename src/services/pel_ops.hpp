@@ -100,6 +100,11 @@ private:
 // transforms. out must not be src.
 int32_t newImageLike(const kimg_image* src, int32_t depth, kimg_image* out) noexcept;
 
+// newImageLike for a producer that writes every pixel of the window itself:
+// only the rows' padding is zeroed (a line's scratch images were zeroed in
+// full just to be overwritten, a few percent of a small line's time).
+int32_t newImageLikeForOverwrite(const kimg_image* src, int32_t depth, kimg_image* out) noexcept;
+
 // bins[v] = number of window pixels of value v; bins has kLevels entries and
 // is zeroed first.
 template <class Pixel>
