@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <memory>
 
 #include "services/attention.hpp"
 #include "services/blob_label.hpp"
@@ -32,6 +33,12 @@ struct MarkRange {
     {
         return static_cast<uint8_t>(static_cast<uint8_t>(v - lo) <= span ? 0xFF : 0);
     }
+};
+
+// Frees a scratch block taken from Allocator<uint8_t>.
+struct ScratchRelease {
+    size_t size = 0;
+    void operator()(uint8_t* p) const noexcept { Allocator<uint8_t>().deallocate(p, size); }
 };
 
 constexpr uint8_t saturatingInc(uint8_t v) noexcept
@@ -242,7 +249,7 @@ int32_t strokeDetect8(const kimg_image* source, const StrokeDetectParams* params
     PixelRows<const uint8_t> src;
     KOC_RETURN_IF_FAILED(viewPixels(source, &src));
     ScopedImage fresh;
-    KOC_RETURN_IF_FAILED(newImageLike(source, KIMG_DEPTH_8, fresh.get()));
+    KOC_RETURN_IF_FAILED(newImageLikeForOverwrite(source, KIMG_DEPTH_8, fresh.get()));  // horizontalRuns writes it all
     PixelRows<uint8_t> out;
     KOC_RETURN_IF_FAILED(viewPixels(fresh.get(), &out));
 
@@ -250,9 +257,12 @@ int32_t strokeDetect8(const kimg_image* source, const StrokeDetectParams* params
                          static_cast<uint8_t>(params->markHigh - params->markLow)};
     const int32_t rc = guarded([&]() -> int32_t {
         KOC_RETURN_IF_FAILED(horizontalRuns(src, mark, out));
-        Vector<uint8_t> count(static_cast<size_t>(src.width) * static_cast<size_t>(src.height));
+        // Not zeroed: each direction's forward pass writes a row before
+        // the next row reads it.
+        const size_t pixels = static_cast<size_t>(src.width) * static_cast<size_t>(src.height);
+        const std::unique_ptr<uint8_t[], ScratchRelease> count(Allocator<uint8_t>().allocate(pixels), {pixels});
         for (const int32_t d : {0, 1, -1}) {
-            KOC_RETURN_IF_FAILED(crossRowRuns(src, mark, d, count.data(), out));
+            KOC_RETURN_IF_FAILED(crossRowRuns(src, mark, d, count.get(), out));
         }
         return params->strokesOnly ? clearSpecks(fresh.get(), out) : 0;
     });
