@@ -21,6 +21,8 @@
 #ifndef KOC_AUTOPARAMS_H
 #define KOC_AUTOPARAMS_H
 
+#include "koc/koc_extensions.h"
+#include "koc/koc_lineextract.h"
 #include "koc/koc_params.h"
 #include "koc/koc_segment.h"
 
@@ -102,6 +104,74 @@ KOC_API int32_t koc_estimateRunParams8(const kimg_imageConst* image, const kmath
 KOC_API int32_t koc_estimateRunParams16(const kimg_imageConst* image16, const kmath_shapeAffineRect* rect,
                                         const koc_charSegmentRunParams* base, uint64_t pinnedFields,
                                         koc_charSegmentRunParams* out, koc_runParamsEstimate* report) KOC_NOEXCEPT;
+
+/* The whole road for a caller who gives only a rectangle, as koc-segment
+ * --auto and the Python module's segment(auto=True) run it:
+ * koc_segmentCharactersParagraphAuto8 (twins: ...Auto16 for a 16-bit image,
+ * ...RangeImageAuto16 for a range image, measured on its 16-bit image as it
+ * is) estimates the run parameters as koc_estimateRunParams8 does (base and
+ * pinnedFields as there), chooses the extensions the measurements call for,
+ * extracts the line with the chosen record and segments it into *result as
+ * koc_segmentCharactersParagraphExt8 would with the chosen record and
+ * extensions. The extensions start from baseExt (null: every switch off);
+ * a field whose KOC_PIN_EXT_* bit is set in givenExtensions keeps
+ * baseExt's value, the others are chosen:
+ *
+ * - splitTouchingGlyphs: on where the estimate reports touching glyphs.
+ *   Where it does not (and the strokes are at least two pixels wide and
+ *   whole, not dots or segments), a line whose widest mark is 1.8 measured
+ *   glyph widths wide while its median mark is under 1.5 is segmented a
+ *   second time with the split, and that run is kept when its mark count is
+ *   nearer the number of glyphs the first run's marks stand for by their
+ *   widths (isSplitRetried in the report; extensions then reads the split
+ *   on).
+ * - walkNodeBudget (64) and bandAwareElements (1): on a noisy line, where
+ *   the background's spread times 8 exceeds the contrast.
+ *
+ * line (may be null) receives the line extraction as
+ * koc_extractLineAndNormalize_ fills it; report (may be null) what was
+ * used. Codes: those of the estimator and of the segmentation, and
+ * KOC_E_BAD_ARGUMENT for a baseExt validate refuses or a givenExtensions
+ * bit that names no field. KOC_E_NO_INK is not a failure here: the line
+ * runs with base and baseExt as given, and the report says so
+ * (estimateCode). On a failure result, line and report read as not
+ * computed; a failure after the measuring leaves the report's params and
+ * estimate filled, so the caller can tell which chosen field was refused. */
+
+/* One bit per extension field, for givenExtensions. */
+#define KOC_PIN_EXT_SPLIT_TOUCHING_GLYPHS (UINT32_C(1) << 0)
+#define KOC_PIN_EXT_WALK_NODE_BUDGET      (UINT32_C(1) << 1)
+#define KOC_PIN_EXT_BAND_AWARE_ELEMENTS   (UINT32_C(1) << 2)
+
+/* What the auto road used for one rectangle. A plain value; isComputed is
+ * cleared first and set last. */
+typedef struct koc_autoSegmentReport {
+    uint32_t isComputed;
+    int32_t estimateCode;                 /* 0, or KOC_E_NO_INK: nothing measured, base and baseExt ran */
+    koc_charSegmentRunParams params;      /* the record the line was extracted and segmented with */
+    koc_runParamsEstimate estimate;       /* what was measured (not computed when estimateCode is not 0) */
+    koc_charSegmentExtensions extensions; /* the extensions of the segmentation kept */
+    uint32_t isSplitRetried;              /* 1: the second run with the touching split was kept */
+} koc_autoSegmentReport;
+
+KOC_DECLARE_LIFECYCLE(koc_autoSegmentReport)
+
+KOC_API int32_t koc_segmentCharactersParagraphAuto8(const kimg_imageConst* image, const kmath_shapeAffineRect* rect,
+                                                    const koc_charSegmentRunParams* base, uint64_t pinnedFields,
+                                                    const koc_charSegmentExtensions* baseExt,
+                                                    uint32_t givenExtensions, koc_lineExtractResult* line,
+                                                    koc_charSegmentParagraphResult* result,
+                                                    koc_autoSegmentReport* report) KOC_NOEXCEPT;
+KOC_API int32_t koc_segmentCharactersParagraphAuto16(const kimg_imageConst* image16, const kmath_shapeAffineRect* rect,
+                                                     const koc_charSegmentRunParams* base, uint64_t pinnedFields,
+                                                     const koc_charSegmentExtensions* baseExt,
+                                                     uint32_t givenExtensions, koc_lineExtractResult* line,
+                                                     koc_charSegmentParagraphResult* result,
+                                                     koc_autoSegmentReport* report) KOC_NOEXCEPT;
+KOC_API int32_t koc_segmentCharactersParagraphRangeImageAuto16(
+    const k3img_rangeImage16Const* range, const kmath_shapeAffineRect* rect, const koc_charSegmentRunParams* base,
+    uint64_t pinnedFields, const koc_charSegmentExtensions* baseExt, uint32_t givenExtensions,
+    koc_lineExtractResult* line, koc_charSegmentParagraphResult* result, koc_autoSegmentReport* report) KOC_NOEXCEPT;
 
 KOC_EXTERN_C_END
 

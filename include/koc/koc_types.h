@@ -42,6 +42,7 @@ KOC_EXTERN_C_BEGIN
     X(koc_charSegmentLineResultData_)     \
     X(koc_runParamsEstimate)                \
     X(koc_charSegmentExtensions)            \
+    X(koc_autoSegmentReport)                \
     X(kip_imagePyramid_)                  \
     X(kip_rowEdgeletParams)               \
     X(kip_rowEdgeletSet)

@@ -67,7 +67,11 @@ std::string fieldsOfCode(int32_t code, const koc_charSegmentRunParams& params);
 // "walkNodeBudget": 64}}; applyParamsJson skips it. Sets the extensions the
 // object names and their bits in given; false with a message for anything
 // else in it.
-enum : unsigned { kExtSplitTouching = 1, kExtWalkBudget = 2, kExtBandAware = 4 };
+enum : unsigned {
+    kExtSplitTouching = KOC_PIN_EXT_SPLIT_TOUCHING_GLYPHS,
+    kExtWalkBudget = KOC_PIN_EXT_WALK_NODE_BUDGET,
+    kExtBandAware = KOC_PIN_EXT_BAND_AWARE_ELEMENTS
+};
 bool applyExtensionsJson(const nlohmann::ordered_json& json, koc_charSegmentExtensions& ext, unsigned& given,
                          std::string& error);
 nlohmann::ordered_json extensionsToJson(const koc_charSegmentExtensions& ext);

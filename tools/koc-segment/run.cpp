@@ -158,71 +158,6 @@ LineReport lineReport(const koc_charSegmentLineResult& line, double lineHeight, 
 
 // Extraction and segmentation of paragraph index; the report's lines and
 // line rectangle are filled as far as the library got.
-// A line is noisy for the walk's budget when the background's spread
-// reaches an eighth of the contrast; 64 prefixes per fragment leave every
-// clean line's walk as it is and bound a speck field's.
-constexpr double kNoisyContrastShare = 8.0;
-constexpr int32_t kAutoWalkBudget = 64;
-// The estimator reports touching only where many glyphs touch; a line with
-// a few fused pairs shows them as marks far wider than the glyphs it
-// measured. A mark 1.8 measured glyph widths wide holds two glyphs (a W or
-// an M alone rarely reaches it), so such a line runs again with the
-// touching split, and the run whose mark count is nearer the glyphs the
-// plain run's marks stand for by their widths is kept: the split also cuts
-// wide single glyphs at their thin vertices (a V's foot, a W's peak), and
-// a line where it cuts more than the widths call for keeps its plain marks.
-// Not where strokes are one pixel wide, since there a cut through one pixel
-// of ink crosses a stroke as readily as a touch, nor on display glyphs,
-// whose segments the split would part, nor where the median mark is already
-// one and a half measured glyphs wide: fused pairs are the exception on
-// such a line, so the width was measured on pieces (strokes noise broke),
-// not on glyphs.
-constexpr double kFusedMarkGlyphs = 1.8;
-constexpr double kMedianMarkGlyphs = 1.5;
-constexpr double kMinSplitStroke = 2.0;
-
-struct MarkCount {
-    int32_t marks = 0;
-    int32_t glyphs = 0;  // each mark as its width in glyph widths, rounded, at least one
-    double widest = 0.0;
-    double median = 0.0;
-};
-
-MarkCount countMarks(const koc_charSegmentParagraphResult& result, double glyphWidth)
-{
-    MarkCount c;
-    std::vector<double> widths;
-    const koc_charSegmentLineResult* lines = nullptr;
-    int32_t count = 0;
-    if (kstd_vector_koc_charSegmentLineResult_getBeginSizeConst(&result.lineResults, &lines, &count) < 0) {
-        return c;
-    }
-    for (int32_t j = 0; j < count; ++j) {
-        const koc_charSegmentPositionResult* positions = nullptr;
-        int32_t n = 0;
-        if (lines[j].isFound == 0 ||
-            kstd_vector_koc_charSegmentPositionResult_getBeginSizeConst(&lines[j].positionResults, &positions, &n) < 0) {
-            continue;
-        }
-        for (int32_t i = 0; i < n; ++i) {
-            if (positions[i].isSpace != 0) {
-                continue;
-            }
-            const kmath_shapeAffineRectPoints p = pointsOf(positions[i].markRect);
-            const double width = std::hypot(p.px.x - p.po.x, p.px.y - p.po.y);
-            ++c.marks;
-            c.glyphs += std::max(1, static_cast<int32_t>(std::lround(width / glyphWidth)));
-            c.widest = std::max(c.widest, width);
-            widths.push_back(width);
-        }
-    }
-    if (!widths.empty()) {
-        std::sort(widths.begin(), widths.end());
-        c.median = widths[(widths.size() - 1) / 2];
-    }
-    return c;
-}
-
 int32_t runParagraph(const RunRequest& request, const kimg_image* image8, const kimg_image* image16,
                      const k3img_rangeImage16* range, const kmath_shapeAffineRect& rect, ParagraphReport& out,
                      double& elapsedMs, const std::string& dumpBase, std::string& dumpError)
@@ -236,74 +171,61 @@ int32_t runParagraph(const RunRequest& request, const kimg_image* image8, const 
         return result.status();
     }
     const auto start = std::chrono::steady_clock::now();
-    const koc_charSegmentRunParams* params = &request.params;
-    koc_charSegmentExtensions ext = request.ext;
-    double retryGlyphWidth = 0.0;  // > 0: the glyph width a fused mark is judged by
-    if (request.autoParams) {
-        // A range image is measured on its 16-bit image as it is: the gap
-        // filling only matters for the segmentation itself.
+    int32_t rc = 0;
+    if (request.autoParams && request.estimateOnly) {
+        // A range image is measured on its 16-bit image as it is, as the
+        // auto road does.
         koc_charSegmentRunParams chosen = request.params;
         koc_runParamsEstimate estimate;
         koc_runParamsEstimate_construct(&estimate);
-        const int32_t arc =
-            image8 != nullptr
-                ? koc_estimateRunParams8(image8, &rect, &request.params, request.pinned, &chosen, &estimate)
-                : koc_estimateRunParams16(image16 != nullptr ? image16 : &range->image, &rect, &request.params,
-                                          request.pinned, &chosen, &estimate);
-        if (arc == KOC_E_NO_INK) {
-            out.autoFailure = libraryFailure(arc, "measuring the line", out.index);
-        } else if (arc < 0) {
-            elapsedMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-            return arc;
+        rc = image8 != nullptr
+                 ? koc_estimateRunParams8(image8, &rect, &request.params, request.pinned, &chosen, &estimate)
+                 : koc_estimateRunParams16(image16 != nullptr ? image16 : &range->image, &rect, &request.params,
+                                           request.pinned, &chosen, &estimate);
+        elapsedMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        if (rc == KOC_E_NO_INK) {
+            out.autoFailure = libraryFailure(rc, "measuring the line", out.index);
+        } else if (rc < 0) {
+            return rc;
         } else {
             out.autoUsed = true;
             out.autoParams = chosen;
             out.estimate = estimate;
-            params = &out.autoParams;
-            // The extensions the measurements call for, unless the user
-            // set them: the touching split where glyphs touch, the walk's
-            // budget where noise leaves many fragments to group, and the
-            // band-aware elements where noise may chain specks into marks.
-            if ((request.extGiven & kExtSplitTouching) == 0) {
-                ext.splitTouchingGlyphs = estimate.isTouching != 0 ? 1u : 0u;
-                retryGlyphWidth = estimate.isTouching == 0 && estimate.isBrokenStroke == 0 &&
-                                          estimate.strokeWidth >= kMinSplitStroke && estimate.medianGlyphWidth > 0.0
-                                      ? estimate.medianGlyphWidth
-                                      : 0.0;
-            }
-            const bool noisy = estimate.noiseLevel * kNoisyContrastShare > estimate.contrast;
-            if ((request.extGiven & kExtWalkBudget) == 0 && noisy) {
-                ext.walkNodeBudget = kAutoWalkBudget;
-            }
-            if ((request.extGiven & kExtBandAware) == 0 && noisy) {
-                ext.bandAwareElements = 1;
-            }
         }
-        if (request.estimateOnly) {
-            elapsedMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-            return 0;
+        return 0;
+    }
+    if (request.autoParams) {
+        // The library's auto road: measure, choose the record and the
+        // extensions the user did not set, extract, segment (and on a line
+        // with a few fused pairs try the touching split).
+        koc_autoSegmentReport used;
+        koc_autoSegmentReport_construct(&used);
+        rc = image8 != nullptr ? koc_segmentCharactersParagraphAuto8(image8, &rect, &request.params, request.pinned,
+                                                                     &request.ext, request.extGiven,
+                                                                     extraction.get(), result.get(), &used)
+             : image16 != nullptr
+                 ? koc_segmentCharactersParagraphAuto16(image16, &rect, &request.params, request.pinned,
+                                                        &request.ext, request.extGiven, extraction.get(),
+                                                        result.get(), &used)
+                 : koc_segmentCharactersParagraphRangeImageAuto16(range, &rect, &request.params, request.pinned,
+                                                                  &request.ext, request.extGiven,
+                                                                  extraction.get(), result.get(), &used);
+        if (used.estimateCode == KOC_E_NO_INK) {
+            out.autoFailure = libraryFailure(used.estimateCode, "measuring the line", out.index);
+        } else if (used.estimate.isComputed != 0) {
+            out.autoUsed = true;
+            out.autoParams = used.params;
+            out.estimate = used.estimate;
+        }
+    } else {
+        rc = koc_extractLineAndNormalize_(image8, image16, range, &rect, &request.params, extraction.get());
+        if (rc >= 0) {
+            rc = koc_segmentCharactersOnlyExt_(extraction.get(), &request.params, &request.ext, result.get());
         }
     }
-    int32_t rc = koc_extractLineAndNormalize_(image8, image16, range, &rect, params, extraction.get());
-    if (rc >= 0) {
-        out.lineFound = extraction->isLineFound != 0;
-        if (out.lineFound) {
-            out.lineRect = pointsOf(extraction->lineRect);
-        }
-        rc = koc_segmentCharactersOnlyExt_(extraction.get(), params, &ext, result.get());
-        const MarkCount plain = rc >= 0 && retryGlyphWidth > 0.0 ? countMarks(*result.get(), retryGlyphWidth)
-                                                                 : MarkCount{};
-        if (plain.marks > 0 && plain.widest >= kFusedMarkGlyphs * retryGlyphWidth &&
-            plain.median < kMedianMarkGlyphs * retryGlyphWidth) {
-            ParagraphResult split;
-            ext.splitTouchingGlyphs = 1;
-            rc = split.valid() ? koc_segmentCharactersOnlyExt_(extraction.get(), params, &ext, split.get())
-                               : split.status();
-            if (rc >= 0 && std::abs(countMarks(*split.get(), retryGlyphWidth).marks - plain.glyphs) <
-                               std::abs(plain.marks - plain.glyphs)) {
-                result = std::move(split);
-            }
-        }
+    if (extraction->isLineFound != 0) {
+        out.lineFound = true;
+        out.lineRect = pointsOf(extraction->lineRect);
     }
     elapsedMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     if (rc < 0) {
