@@ -444,29 +444,36 @@ py::object segment(const py::object& imageObject, const py::object& rectsObject,
         check(segmentUnlocked(image, rangePtr, rects, params, result, tree));
         return paragraphsList(result, tree, 0);
     }
-    // Each paragraph measured on its own and segmented with what was chosen;
-    // a range image is measured on its 16-bit image as it is (the gap
-    // filling only matters to the segmentation). A paragraph with no ink to
-    // measure runs with the given record.
+    // Each paragraph through the library's auto road, as koc-segment --auto
+    // runs it: measured on its own, segmented with the record and the
+    // extensions chosen (a range image is measured on its 16-bit image as
+    // it is). A paragraph with no ink to measure runs with the given record.
     py::list out;
     for (size_t i = 0; i < rects.size(); ++i) {
-        koc::Estimate estimate;
+        koc::AutoRun run;
+        std::vector<koc::Paragraph> tree;
         int32_t rc = 0;
         {
             py::gil_scoped_release unlocked;
-            rc = koc::estimateRunParams(std::nothrow, image.image, rects[i], params, pinned, estimate);
+            const koc_charSegmentExtensions none{};
+            rc = rangePtr != nullptr
+                     ? koc::segmentAuto(std::nothrow, *rangePtr, rects[i], params, pinned, none, 0, run)
+                     : koc::segmentAuto(std::nothrow, image.image, rects[i], params, pinned, none, 0, run);
+            if (rc >= 0) {
+                rc = run.result.paragraphs(std::nothrow, tree);
+            }
         }
-        if (rc < 0 && rc != KOC_E_NO_INK) {
-            raise(rc);
-        }
-        const koc::RunParams& chosen = rc == KOC_E_NO_INK ? params : estimate.params;
-        koc::Result result;
-        std::vector<koc::Paragraph> tree;
-        check(segmentUnlocked(image, rangePtr, {rects[i]}, chosen, result, tree));
-        py::list one = paragraphsList(result, tree, static_cast<int32_t>(i));
+        check(rc);
+        py::list one = paragraphsList(run.result, tree, static_cast<int32_t>(i));
         py::dict paragraph = one[0].cast<py::dict>();
-        paragraph["params"] = paramsDict(*chosen.get());
-        paragraph["measured"] = rc == KOC_E_NO_INK ? py::object(py::none()) : py::object(measuredDict(estimate.measured));
+        paragraph["params"] = paramsDict(run.report.params);
+        paragraph["measured"] = run.report.estimateCode == KOC_E_NO_INK ? py::object(py::none())
+                                                                         : py::object(measuredDict(run.report.estimate));
+        py::dict ext;
+        ext["splitTouchingGlyphs"] = run.report.extensions.splitTouchingGlyphs != 0;
+        ext["walkNodeBudget"] = run.report.extensions.walkNodeBudget;
+        ext["bandAwareElements"] = run.report.extensions.bandAwareElements != 0;
+        paragraph["extensions"] = ext;
         out.append(paragraph);
     }
     return out;
@@ -540,9 +547,13 @@ params: dict of run-parameter names (see default_params() and param_help()); nes
   dicts under "cellRectParams" / "spaceParams" or flat.
 mask: uint8 array of the image's shape, non-zero = valid: makes a uint16 image
   a range image.
-auto: measure each paragraph's line first and choose its run parameters
-  (the names given in params are kept); each paragraph then also carries
-  "params" and "measured".
+auto: the road koc-segment --auto takes: measure each paragraph's line,
+  choose its run parameters (the names given in params are kept) and the
+  extensions for hard input its measurements call for (the touching split,
+  with a second run where a few marks hold fused pairs; on noisy lines the
+  walk's budget and band-aware elements), then segment; each paragraph then
+  also carries "params", "measured" (None when there was no ink to measure)
+  and "extensions".
 
 Returns a list of paragraphs (dicts with "index" and "lines"); a line is a
 dict (found, angle, skew, polarity, height, threshold, stats, rectified,

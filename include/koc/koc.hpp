@@ -837,6 +837,76 @@ inline int32_t estimateRunParams(std::nothrow_t, const Image& image, const Rect&
                : koc_estimateRunParams8(image.get(), &r, base.get(), pinned, out.params.get(), &out.measured);
 }
 
+// The auto road on one rectangle: its result (one paragraph) and what it
+// used (report.params, report.estimate, report.extensions; estimateCode
+// KOC_E_NO_INK when nothing was measured and base ran as given).
+struct AutoRun {
+    Result result;
+    koc_autoSegmentReport report{};
+};
+
+namespace detail {
+// Fills out.result's one paragraph through call; a failure leaves it not
+// computed.
+template <class Call>
+inline int32_t autoRunInto(AutoRun& out, Call call) noexcept
+{
+    koc_charSegmentResult* r = out.result.get();
+    if (r == nullptr) {
+        return errorOf(out.result.status());
+    }
+    koc_charSegmentParagraphResult* p = nullptr;
+    int32_t rc = koc_charSegmentResult_reset(r);
+    if (rc >= 0) {
+        rc = kstd_vector_koc_charSegmentParagraphResult_resize(&r->paragraphResults, 1);
+    }
+    if (rc >= 0) {
+        rc = kstd_vector_koc_charSegmentParagraphResult_getElement(&r->paragraphResults, 0, &p);
+    }
+    if (rc >= 0) {
+        rc = call(p);
+    }
+    r->isComputed = rc >= 0 ? 1 : 0;
+    return rc;
+}
+} // namespace detail
+
+// Measures the line in rect, chooses the run parameters (the fields of base
+// whose KOC_PIN_* bit is in pinned kept) and the extensions (the fields of
+// ext whose KOC_PIN_EXT_* bit is in givenExt kept), and segments with them,
+// as koc-segment --auto does (koc_segmentCharactersParagraphAuto8/16).
+inline int32_t segmentAuto(std::nothrow_t, const Image& image, const Rect& rect, const RunParams& base,
+                           uint64_t pinned, const koc_charSegmentExtensions& ext, uint32_t givenExt,
+                           AutoRun& out) noexcept
+{
+    if (image.get() == nullptr) {
+        return detail::errorOf(image.status());
+    }
+    const kmath_shapeAffineRect r = rect.toC();
+    return detail::autoRunInto(out, [&](koc_charSegmentParagraphResult* p) {
+        return image.depth() == KIMG_DEPTH_16
+                   ? koc_segmentCharactersParagraphAuto16(image.get(), &r, base.get(), pinned, &ext, givenExt,
+                                                          nullptr, p, &out.report)
+                   : koc_segmentCharactersParagraphAuto8(image.get(), &r, base.get(), pinned, &ext, givenExt,
+                                                         nullptr, p, &out.report);
+    });
+}
+// A range image is measured on its 16-bit image as it is; the gap filling
+// only matters to the segmentation.
+inline int32_t segmentAuto(std::nothrow_t, const RangeImage& range, const Rect& rect, const RunParams& base,
+                           uint64_t pinned, const koc_charSegmentExtensions& ext, uint32_t givenExt,
+                           AutoRun& out) noexcept
+{
+    if (range.get() == nullptr) {
+        return detail::errorOf(range.status());
+    }
+    const kmath_shapeAffineRect r = rect.toC();
+    return detail::autoRunInto(out, [&](koc_charSegmentParagraphResult* p) {
+        return koc_segmentCharactersParagraphRangeImageAuto16(range.get(), &r, base.get(), pinned, &ext, givenExt,
+                                                              nullptr, p, &out.report);
+    });
+}
+
 #if KOC_HPP_EXCEPTIONS
 inline Result segment(const Image& image, const std::vector<Rect>& rects, const RunParams& params = RunParams())
 {
@@ -855,6 +925,22 @@ inline Estimate estimateRunParams(const Image& image, const Rect& rect, const Ru
 {
     Estimate out;
     check(estimateRunParams(std::nothrow, image, rect, base, pinned, out));
+    return out;
+}
+inline AutoRun segmentAuto(const Image& image, const Rect& rect, const RunParams& base = RunParams(),
+                           uint64_t pinned = 0, const koc_charSegmentExtensions& ext = koc_charSegmentExtensions{},
+                           uint32_t givenExt = 0)
+{
+    AutoRun out;
+    check(segmentAuto(std::nothrow, image, rect, base, pinned, ext, givenExt, out));
+    return out;
+}
+inline AutoRun segmentAuto(const RangeImage& range, const Rect& rect, const RunParams& base = RunParams(),
+                           uint64_t pinned = 0, const koc_charSegmentExtensions& ext = koc_charSegmentExtensions{},
+                           uint32_t givenExt = 0)
+{
+    AutoRun out;
+    check(segmentAuto(std::nothrow, range, rect, base, pinned, ext, givenExt, out));
     return out;
 }
 #endif

@@ -111,6 +111,47 @@ def test_range_image_auto_and_params():
     assert koc.sample_text() == "LOT 2412A  EXP 12/27"
 
 
+def fused_pair_line():
+    """Ten frames of proportional widths, 4 pixels apart; frames 3 and 4 are
+    joined by a hairline at mid-height (one fused pair, too few for the
+    estimator to call the line touching)."""
+    widths = [9, 14, 11, 9, 10, 16, 9, 12, 10, 13]
+    image = np.full((70, 30 + sum(widths) + 4 * len(widths) + 30), 215, np.uint8)
+    x = 30
+    for k, w in enumerate(widths):
+        glyph = image[23:47, x:x + w]
+        glyph[:, :3] = glyph[:, -3:] = glyph[:3, :] = glyph[-3:, :] = glyph[11:14, :] = 30
+        if k == 3:
+            image[35, x + w:x + w + 4] = 30
+        x += w + 4
+    return image
+
+
+def test_auto_gives_the_tools_positions_and_splits_a_fused_pair(tmp_path):
+    image = fused_pair_line()
+    paragraph = koc.segment(image, auto=True)[0]
+    assert paragraph["extensions"] == {"splitTouchingGlyphs": True, "walkNodeBudget": 0, "bandAwareElements": False}
+    assert not paragraph["measured"]["isTouching"]
+    marks = [p for p in paragraph["lines"][0]["positions"] if not p["is_space"]]
+    assert len(marks) == 10
+    # The plain segmentation with the chosen record keeps the pair as one mark.
+    plain = koc.segment(image, params=paragraph["params"])[0]["lines"][0]["positions"]
+    assert len([p for p in plain if not p["is_space"]]) == 9
+    tool = os.environ.get("KOC_SEGMENT")
+    if not tool:
+        pytest.skip("KOC_SEGMENT is not set (the tool is not built)")
+    write_pgm(tmp_path / "line.pgm", image)
+    run = subprocess.run([tool, "--auto", "--json", "-", str(tmp_path / "line.pgm")], capture_output=True,
+                         text=True, check=True)
+    expected = json.loads(run.stdout)["paragraphs"][0]["lines"][0]["positions"]
+    assert len(paragraph["lines"][0]["positions"]) == len(expected)
+    for got, want in zip(paragraph["lines"][0]["positions"], expected):
+        assert got["is_space"] == want["isSpace"]
+        assert got["area"] == want["area"]
+        np.testing.assert_allclose(got["mark"], corners(want["markRect"]), atol=1e-3)
+        np.testing.assert_allclose(got["cell"], corners(want["cellRect"]), atol=1e-3)
+
+
 def code(name):
     """A KOC_E_* code as the signed 32-bit value the library returns."""
     values = {"KOC_E_NUM_LINES": 0x8000144d, "KOC_E_NO_RECTS": 0x80001438, "KOC_E_RECT_OUTSIDE_IMAGE": 0x80001439,

@@ -231,6 +231,11 @@ TEST(CppHeader, EveryFailureSurfacesItsCodeThroughBothVariants)
          }},
         {"estimate on a blank line", KOC_E_NO_INK, [&] { koc::estimateRunParams(blankImage, whole[0]); },
          [&] { koc::Estimate e; return koc::estimateRunParams(std::nothrow, blankImage, whole[0], koc::RunParams(), 0, e); }},
+        {"auto road with an invalid record", KOC_E_NUM_LINES, [&] { koc::segmentAuto(image, whole[0], badParams); },
+         [&] {
+             koc::AutoRun r;
+             return koc::segmentAuto(std::nothrow, image, whole[0], badParams, 0, koc_charSegmentExtensions{}, 0, r);
+         }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -249,10 +254,41 @@ TEST(CppHeader, EveryFailureSurfacesItsCodeThroughBothVariants)
     koc::Result reused = koc::segment(image, whole);
     EXPECT_EQ(koc::segment(std::nothrow, image, {}, koc::RunParams(), reused), KOC_E_NO_RECTS);
     EXPECT_FALSE(reused.computed());
+    koc::AutoRun again = koc::segmentAuto(image, whole[0]);
+    EXPECT_TRUE(again.result.computed());
+    EXPECT_EQ(koc::segmentAuto(std::nothrow, image, koc::Rect::fromXYWH(500, 500, 10, 10), koc::RunParams(), 0,
+                               koc_charSegmentExtensions{}, 0, again),
+              KOC_E_RECT_OUTSIDE_IMAGE);
+    EXPECT_FALSE(again.result.computed());
+    EXPECT_EQ(again.report.isComputed, 0u);
+}
+
+// The auto road's one paragraph is what segment() gives with the record
+// and extensions it reports (none on this clean line).
+TEST(CppHeader, SegmentAutoIsSegmentWithWhatItChose)
+{
+    const test::TextLine line = smallLine();
+    const std::vector<uint8_t> pixels = renderBuffer(line);
+    const koc::Image image = koc::Image::view(pixels.data(), line.width, line.height);
+    const koc::AutoRun run = koc::segmentAuto(image, wholeRect(line));
+    ASSERT_EQ(run.report.isComputed, 1u);
+    EXPECT_EQ(run.report.estimateCode, 0);
+    EXPECT_EQ(run.report.extensions.splitTouchingGlyphs, 0u);
+    EXPECT_EQ(run.report.extensions.walkNodeBudget, 0);
+    const std::vector<koc::Paragraph> got = run.result.paragraphs();
+    const std::vector<koc::Paragraph> want =
+        koc::segment(image, {wholeRect(line)}, koc::RunParams(run.report.params)).paragraphs();
+    ASSERT_EQ(got.size(), 1u);
+    ASSERT_EQ(got[0].lines.size(), 1u);
+    ASSERT_EQ(got[0].lines[0].positions.size(), want[0].lines[0].positions.size());
+    ASSERT_GE(got[0].lines[0].positions.size(), static_cast<size_t>(line.count));
+    for (size_t i = 0; i < got[0].lines[0].positions.size(); ++i) {
+        EXPECT_EQ(got[0].lines[0].positions[i].mark, want[0].lines[0].positions[i].mark) << i;
+    }
 }
 
 // Every allocation of a whole round (image, segmentation, tree, binarised
-// image, clone, estimate) fails once in turn: each failure is the
+// image, clone, estimate, auto road) fails once in turn: each failure is the
 // out-of-memory code and nothing is left allocated.
 TEST(CppHeader, LeaksNothingWhenAnyAllocationFails)
 {
@@ -267,8 +303,10 @@ TEST(CppHeader, LeaksNothingWhenAnyAllocationFails)
         const koc::Image binary = result.binarizedLineImage(0, 0);
         const koc::Result twin = result.clone();
         const koc::Estimate estimate = koc::estimateRunParams(image, wholeRect(line));
+        const koc::AutoRun run = koc::segmentAuto(image, wholeRect(line));
         return tree.at(0).lines.at(0).positions.size() + static_cast<size_t>(binary.width()) +
-               static_cast<size_t>(twin.computed()) + static_cast<size_t>(estimate.measured.glyphCount);
+               static_cast<size_t>(twin.computed()) + static_cast<size_t>(estimate.measured.glyphCount) +
+               run.result.paragraphs().size();
     };
     long total = 0;
     {
