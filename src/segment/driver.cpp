@@ -127,12 +127,17 @@ int32_t segmentCharactersCore(const kimg_image* lineImage, int32_t isNormalized,
     KOC_RETURN_IF_FAILED(ksys_attention_check());
 
     // The working image: thin background strokes suppressed, unless off.
+    // The suppression labels the marks for its speck test; when the blob
+    // analysis would binarise the same pixels, it takes that labelling.
+    services::BlobResultSet marks;
+    bool marksExact = false;
     if (params->enableBackgroundSuppression == 0) {
         KOC_RETURN_IF_FAILED(kimg_image_assign(&working, &normalized));
     } else {
         int32_t threshold = 0, polarityFlag = 0;
         KOC_RETURN_IF_FAILED(computeHardThreshold(params, &threshold, &polarityFlag));
-        KOC_RETURN_IF_FAILED(suppressBackground(&normalized, params->polarity, polarityFlag, &suppressed));
+        KOC_RETURN_IF_FAILED(suppressBackground(&normalized, params->polarity, polarityFlag, &suppressed, threshold,
+                                                &marks, &marksExact));
         KOC_RETURN_IF_FAILED(kimg_image_assign(&working, &suppressed));
     }
     KOC_RETURN_IF_FAILED(kimg_image_assign(&lines[0].normalizedRectifiedLineImage, &working));
@@ -141,7 +146,8 @@ int32_t segmentCharactersCore(const kimg_image* lineImage, int32_t isNormalized,
     KOC_ASSERT(lines[0].lineData != nullptr);
     KOC_RETURN_IF_FAILED(koc_charSegmentLineResultData__reset(lines[0].lineData));
     KOC_RETURN_IF_FAILED(ksys_attention_check());
-    KOC_RETURN_IF_FAILED(runBlobAnalysis(&working, params, &lines[0], nullptr, &lines[0].lineData->blobResults));
+    KOC_RETURN_IF_FAILED(runBlobAnalysis(&working, params, &lines[0], nullptr, &lines[0].lineData->blobResults,
+                                         marksExact ? &marks : nullptr));
     KOC_RETURN_IF_FAILED(ksys_attention_check());
     KOC_RETURN_IF_FAILED(extractLineElements(lineImage, shareSourceImage, &working, lineMask, params, options, lines));
     KOC_RETURN_IF_FAILED(ksys_attention_check());

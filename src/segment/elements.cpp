@@ -59,7 +59,8 @@ int32_t initBlobRunParams(const koc_charSegmentRunParams* params, services::Blob
 }
 
 int32_t runBlobAnalysis(const kimg_image* workingImage, const koc_charSegmentRunParams* params,
-                        koc_charSegmentLineResult* line, int32_t* threshold, services::BlobResultSet* blobs) noexcept
+                        koc_charSegmentLineResult* line, int32_t* threshold, services::BlobResultSet* blobs,
+                        services::BlobResultSet* marks) noexcept
 {
     KOC_ASSERT(workingImage != nullptr && params != nullptr && blobs != nullptr);
     KOC_RETURN_IF_FAILED(ksys_attention_check());
@@ -76,7 +77,11 @@ int32_t runBlobAnalysis(const kimg_image* workingImage, const koc_charSegmentRun
     if (threshold != nullptr) {
         *threshold = t;
     }
-    KOC_RETURN_IF_FAILED(services::blobRun8(workingImage, &blobParams, blobs));
+    if (marks != nullptr) {
+        KOC_RETURN_IF_FAILED(services::blobRun8FromMarks(workingImage, &blobParams, marks, blobs));
+    } else {
+        KOC_RETURN_IF_FAILED(services::blobRun8(workingImage, &blobParams, blobs));
+    }
     return ksys_attention_check();
 }
 

@@ -20,15 +20,25 @@ using Windows = kstd_vector_koc_charWindow_;
 // above it). KOC_E_POLARITY_UNDECIDED unless polarity is 1 or 2.
 int32_t computeHardThreshold(const koc_charSegmentRunParams* params, int32_t* threshold, int32_t* polarityFlag) noexcept;
 // Paints mark-coloured structures thinner than the text's strokes with the
-// ground colour, into a new 8-bit image.
-int32_t suppressBackground(const kimg_image* source, uint32_t polarity, int32_t polarityFlag, kimg_image* output) noexcept;
+// ground colour, into a new 8-bit image. With marks and marksExact given,
+// *marksExact tells whether the output's marks at the hard threshold (as
+// runBlobAnalysis binarises it) are exactly the pixels the stroke analysis
+// kept, and then marks holds their components, labelled once already for
+// the speck test (see runBlobAnalysis).
+int32_t suppressBackground(const kimg_image* source, uint32_t polarity, int32_t polarityFlag, kimg_image* output,
+                           int32_t threshold = 0, services::BlobResultSet* marks = nullptr,
+                           bool* marksExact = nullptr) noexcept;
 
 // ---- blobs and elements (elements.cpp) ----
 
 // Labels the marks of the working line image into blobs. When line is given
 // it receives the threshold and polarity flag (hasBinarizationThreshold 1).
+// marks, when given, is the labelling of exactly the working image's marks
+// (suppressBackground's, with marksExact) and is used instead of labelling
+// again; it is left empty.
 int32_t runBlobAnalysis(const kimg_image* workingImage, const koc_charSegmentRunParams* params,
-                        koc_charSegmentLineResult* line, int32_t* threshold, services::BlobResultSet* blobs) noexcept;
+                        koc_charSegmentLineResult* line, int32_t* threshold, services::BlobResultSet* blobs,
+                        services::BlobResultSet* marks = nullptr) noexcept;
 // One element per blob: good ones first in blob order, then the rejected
 // ones in reverse blob order (when keepRejected); *goodCount good ones.
 int32_t buildElementsFromBlobs(const services::BlobResultSet* blobs, const kimg_imageRle* lineMask, int32_t threshold,

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
 
 #include "services/guard.hpp"
 #include "koc/ksys.h"
@@ -118,10 +119,16 @@ int32_t computeHardThreshold(const koc_charSegmentRunParams* params, int32_t* th
     return 0;
 }
 
-int32_t suppressBackground(const kimg_image* source, uint32_t polarity, int32_t polarityFlag, kimg_image* output) noexcept
+int32_t suppressBackground(const kimg_image* source, uint32_t polarity, int32_t polarityFlag, kimg_image* output,
+                           int32_t threshold, services::BlobResultSet* marks, bool* marksExact) noexcept
 {
     KOC_ASSERT(source != nullptr);
     KOC_ASSERT(output != nullptr);
+    KOC_ASSERT((marks == nullptr) == (marksExact == nullptr));
+    if (marksExact != nullptr) {
+        *marksExact = false;
+        marks->clear();
+    }
     KOC_ASSERT(polarity != 4);
     const int32_t base = std::clamp(polarity == 1 ? 128 - kMarkOffset : 128 + kMarkOffset, 1, 255);
 
@@ -159,7 +166,27 @@ int32_t suppressBackground(const kimg_image* source, uint32_t polarity, int32_t 
     // Widths below the cut take the ground colour's extreme.
     KOC_RETURN_IF_FAILED(ksys_attention_check());
     KOC_RETURN_IF_FAILED(clearThinStrokes(source, widths.get(), cut, polarity == 1 ? 255 : 0, output));
-    return ksys_attention_check();
+    const int32_t attention = ksys_attention_check();
+    if (attention < 0) {
+        return attention;
+    }
+
+    // With the cut at 1 the output keeps the source value exactly where a
+    // width remains (the marks but the cleared specks) and is the ground
+    // extreme elsewhere. A threshold on the ground side of the mark range
+    // then takes exactly those pixels as marks (fill 255 is never below a
+    // threshold, fill 0 never at or above one of at least 1), so the speck
+    // test's components are the blob analysis's. Any other cut or threshold
+    // cuts into components, and the blob analysis labels for itself.
+    if (marksExact != nullptr && cut == 1 && (polarityFlag == 1) == (polarity == 1)) {
+        const bool groundSide = polarityFlag == 1 ? threshold > base && threshold <= 255
+                                                  : threshold >= 1 && threshold <= base;
+        if (groundSide) {
+            std::swap(*marks, strokes.markBlobs);
+            *marksExact = true;
+        }
+    }
+    return attention;
 }
 
 }  // namespace koc::segment

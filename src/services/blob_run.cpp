@@ -1,6 +1,8 @@
 // blob_run.cpp: blob analysis on top of the run-based labeller.
 #include "services/blob_run.hpp"
 
+#include <utility>
+
 #include "services/guard.hpp"
 #include "services/blob_label.hpp"
 #include "services/pel_ops.hpp"
@@ -52,6 +54,13 @@ void filterAndFlag(const kimg_windowConst& window, const BlobRunParams& params, 
     set->runs.resize(keptRuns);
 }
 
+bool validParams(const BlobRunParams& params) noexcept
+{
+    return params.connectivity == 1 && (params.fullRecords == 0 || params.fullRecords == 1) &&
+           params.sizeLimit >= 0 && params.textHeightScale >= 0 &&
+           (params.polarityFlag == 0 || params.polarityFlag == 1);
+}
+
 }  // namespace
 
 void blobRunParamsSetHardThreshold(BlobRunParams* params, int32_t threshold, int32_t polarityFlag) noexcept
@@ -69,9 +78,7 @@ int32_t blobRun8(const kimg_image* image, const BlobRunParams* params, BlobResul
     KOC_ASSERT(params != nullptr);
     KOC_ASSERT(blobs != nullptr);
     blobs->clear();
-    if (params->connectivity != 1 || (params->fullRecords != 0 && params->fullRecords != 1) ||
-        params->sizeLimit < 0 || params->textHeightScale < 0 ||
-        (params->polarityFlag != 0 && params->polarityFlag != 1)) {
+    if (!validParams(*params)) {
         return KOC_E_BAD_ARGUMENT;
     }
     kimg_windowConst window;
@@ -82,6 +89,38 @@ int32_t blobRun8(const kimg_image* image, const BlobRunParams* params, BlobResul
         KOC_RETURN_IF_FAILED(labelBlobs<uint8_t>(image, params->hardThreshold, kBlobsBelowThreshold, blobs));
     } else {
         KOC_RETURN_IF_FAILED(labelBlobs<uint8_t>(image, params->hardThreshold - 1, kBlobsAboveThreshold, blobs));
+    }
+    filterAndFlag(window, *params, blobs);
+    return 0;
+}
+
+int32_t blobRun8FromMarks(const kimg_image* image, const BlobRunParams* params, BlobResultSet* marks,
+                          BlobResultSet* blobs) noexcept
+{
+    KOC_ASSERT(image != nullptr);
+    KOC_ASSERT(params != nullptr);
+    KOC_ASSERT(marks != nullptr && blobs != nullptr && marks != blobs);
+    blobs->clear();
+    if (!validParams(*params)) {
+        marks->clear();
+        return KOC_E_BAD_ARGUMENT;
+    }
+    kimg_windowConst window;
+    KOC_RETURN_IF_FAILED(kimg_windowConst_init(&window, image));
+    PixelRows<const uint8_t> src;
+    KOC_RETURN_IF_FAILED(viewPixels(image, &src));
+    std::swap(*blobs, *marks);
+    marks->clear();
+    for (Blob& blob : blobs->blobs) {
+        int64_t sum = 0;
+        for (int32_t k = 0; k < blob.runCount; ++k) {
+            const BlobRun& run = blobs->runs[static_cast<size_t>(blob.firstRun + k)];
+            const uint8_t* row = src.row(run.y - src.y) + (run.x - src.x);
+            for (int32_t i = 0; i < run.length; ++i) {
+                sum += row[i];
+            }
+        }
+        blob.greySum = sum;
     }
     filterAndFlag(window, *params, blobs);
     return 0;

@@ -45,6 +45,14 @@ void blobRunParamsSetHardThreshold(BlobRunParams* params, int32_t threshold, int
 // pel_ops.hpp otherwise.
 int32_t blobRun8(const kimg_image* image, const BlobRunParams* params, BlobResultSet* blobs) noexcept;
 
+// blobRun8 for a caller that already holds the labelling: marks must be
+// what labelBlobs gives for exactly the pixels blobRun8 would take as marks
+// of image (its grey sums may differ: they are recomputed from image's
+// pixels). marks is taken over (left empty). Same checks and codes as
+// blobRun8, which labels nothing twice this way.
+int32_t blobRun8FromMarks(const kimg_image* image, const BlobRunParams* params, BlobResultSet* marks,
+                          BlobResultSet* blobs) noexcept;
+
 // The blob's hull: one run per row, from the row's leftmost to its
 // rightmost blob pixel, over the blob's rectangle (so its origin is the
 // blob's x, y). KOC_E_INDEX_OUT_OF_RANGE for a bad index, KOC_E_BAD_ARGUMENT

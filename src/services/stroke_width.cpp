@@ -12,6 +12,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "services/attention.hpp"
 #include "services/blob_label.hpp"
@@ -136,10 +137,35 @@ constexpr int32_t kSpeckThinnerBy = 1;
 // pixels.
 constexpr double kSpeckFieldShare = 0.05;
 
-// Sets the widths of speck components to 0 (see strokeDetect8).
-int32_t clearSpecks(const kimg_image* widthImage, const PixelRows<uint8_t>& out)
+// Drops the blobs at the given indices (ascending), keeping the others and
+// their runs in order: what labelling the set's pixels without them gives,
+// since a whole component leaves the others as they were.
+void dropBlobs(const Vector<size_t>& dropped, BlobResultSet* set)
 {
-    BlobResultSet blobs;
+    size_t keptBlobs = 0;
+    size_t keptRuns = 0;
+    size_t next = 0;
+    for (size_t b = 0; b < set->blobs.size(); ++b) {
+        if (next < dropped.size() && dropped[next] == b) {
+            ++next;
+            continue;
+        }
+        Blob blob = set->blobs[b];
+        for (int32_t k = 0; k < blob.runCount; ++k) {
+            set->runs[keptRuns + static_cast<size_t>(k)] = set->runs[static_cast<size_t>(blob.firstRun + k)];
+        }
+        blob.firstRun = static_cast<int32_t>(keptRuns);
+        keptRuns += static_cast<size_t>(blob.runCount);
+        set->blobs[keptBlobs++] = blob;
+    }
+    set->blobs.resize(keptBlobs);
+    set->runs.resize(keptRuns);
+}
+
+// Sets the widths of speck components to 0 (see strokeDetect8); blobs
+// receives the components of the pixels that keep a width.
+int32_t clearSpecks(const kimg_image* widthImage, const PixelRows<uint8_t>& out, BlobResultSet& blobs)
+{
     KOC_RETURN_IF_FAILED(labelBlobs<uint8_t>(widthImage, 0, kBlobsAboveThreshold, &blobs));
     if (blobs.blobs.size() < 2) {
         return 0;
@@ -233,6 +259,7 @@ int32_t clearSpecks(const kimg_image* widthImage, const PixelRows<uint8_t>& out)
     for (const size_t k : specks) {
         forEachPixel(blobs.blobs[k], [](uint8_t& w) { w = 0; });
     }
+    dropBlobs(specks, &blobs);
     return 0;
 }
 
@@ -255,6 +282,7 @@ int32_t strokeDetect8(const kimg_image* source, const StrokeDetectParams* params
 
     const MarkRange mark{static_cast<uint8_t>(params->markLow),
                          static_cast<uint8_t>(params->markHigh - params->markLow)};
+    BlobResultSet marks;
     const int32_t rc = guarded([&]() -> int32_t {
         KOC_RETURN_IF_FAILED(horizontalRuns(src, mark, out));
         // Not zeroed: each direction's forward pass writes a row before
@@ -264,12 +292,16 @@ int32_t strokeDetect8(const kimg_image* source, const StrokeDetectParams* params
         for (const int32_t d : {0, 1, -1}) {
             KOC_RETURN_IF_FAILED(crossRowRuns(src, mark, d, count.get(), out));
         }
-        return params->strokesOnly ? clearSpecks(fresh.get(), out) : 0;
+        return params->strokesOnly ? clearSpecks(fresh.get(), out, marks) : 0;
     });
     if (rc < 0) {
         return rc;
     }
-    return kimg_image_assign(result->minStrokeWidth.get(), fresh.get());
+    const int32_t assigned = kimg_image_assign(result->minStrokeWidth.get(), fresh.get());
+    if (assigned >= 0) {
+        std::swap(result->markBlobs, marks);
+    }
+    return assigned;
 }
 
 int32_t strokeDetectMinStrokeWidthImage(const StrokeDetectResult* result, kimg_image* image) noexcept

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "koc/kimg.h"
+#include "services/blob.hpp"
 #include "services/pel_ops.hpp"
 
 namespace koc::services {
@@ -31,6 +32,13 @@ struct StrokeDetectParams {
 // then).
 struct StrokeDetectResult {
     ScopedImage minStrokeWidth;
+    // With strokesOnly: the 8-connected components of the pixels that keep
+    // a width (every mark pixel but the cleared specks), as labelBlobs gives
+    // them for the width image above 0, except that the grey sums are the
+    // widths'. The speck test labels them anyway; a caller that binarises
+    // the same pixels can take them instead of labelling again. Empty
+    // without strokesOnly.
+    BlobResultSet markBlobs;
 };
 
 // Fills result with an 8-bit image over the source window (source

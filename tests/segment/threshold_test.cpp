@@ -136,4 +136,72 @@ TEST_P(Suppression, RemovesScratchesAndSpeckleKeepsGlyphBoxes)
 
 INSTANTIATE_TEST_SUITE_P(Polarities, Suppression, ::testing::Values(1u, 2u));
 
+// The suppression hands over the speck test's labelling when the blob
+// analysis would binarise exactly the pixels it kept; the blobs taken from
+// it must be those labelling the output gives, grey sums and run order
+// included, with and without the shape filter. Bars three pixels thick
+// (cut 1), tall and short, with and without a field of one-pixel specks
+// that is cleared, and mark greys that vary, in both polarities and at
+// thresholds on either side of the mark range's last level.
+TEST(SuppressionMarks, HandedLabellingIsTheOutputsOwn)
+{
+    const auto same = [](const koc::services::BlobResultSet& a, const koc::services::BlobResultSet& b) {
+        if (a.blobs.size() != b.blobs.size() || a.runs.size() != b.runs.size()) return false;
+        for (size_t i = 0; i < a.blobs.size(); ++i) {
+            const auto &x = a.blobs[i], &y = b.blobs[i];
+            if (std::tuple(x.rect.x, x.rect.y, x.rect.width, x.rect.height, x.area, x.firstRun, x.runCount,
+                           x.greySum, x.isInterior) != std::tuple(y.rect.x, y.rect.y, y.rect.width, y.rect.height,
+                                                                  y.area, y.firstRun, y.runCount, y.greySum,
+                                                                  y.isInterior)) {
+                return false;
+            }
+        }
+        for (size_t i = 0; i < a.runs.size(); ++i) {
+            if (std::tuple(a.runs[i].y, a.runs[i].x, a.runs[i].length) !=
+                std::tuple(b.runs[i].y, b.runs[i].x, b.runs[i].length)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    for (const bool specks : {false, true}) {
+        for (const auto& [polarity, threshold, exact] :
+             {std::tuple(1u, 128, true), std::tuple(1u, 108, true), std::tuple(1u, 107, false),
+              std::tuple(1u, 60, false), std::tuple(2u, 128, true), std::tuple(2u, 149, true),
+              std::tuple(2u, 150, false)}) {
+            const uint32_t pol = polarity;
+            Image src(test::makeImage8(200, 60, [&](int32_t x, int32_t y) {
+                const bool tall = (x - 10) / 20 % 2 == 0;
+                const bool bar = y >= 10 && y < (tall ? 40 : 22) && (x - 10) % 20 < 3 && x >= 10 && x < 190;
+                const bool speck = specks && y >= 45 && x % 5 == 0 && (y - 45) % 5 == 0;
+                const int ink = 20 + (x * 7 + y * 3) % 60;
+                if (bar || speck) return pol == 1 ? ink : 255 - ink;
+                return pol == 1 ? 220 : 35;
+            }));
+            Image out;
+            koc::services::BlobResultSet marks;
+            bool marksExact = !exact;
+            ASSERT_EQ(0, suppressBackground(&src.h, pol, pol == 1 ? 1 : 0, &out.h, threshold, &marks, &marksExact));
+            EXPECT_EQ(exact, marksExact) << pol << " " << threshold;
+            if (!marksExact) continue;
+            EXPECT_EQ(9u, marks.blobs.size()) << "the specks are cleared";
+            for (const int32_t scale : {0, 2304}) {  // 9.0 drops the tall bars
+                if (scale != 0) {
+                    ASSERT_EQ(0, suppressBackground(&src.h, pol, pol == 1 ? 1 : 0, &out.h, threshold, &marks,
+                                                    &marksExact));
+                }
+                koc::services::BlobRunParams run;
+                koc::services::blobRunParamsSetHardThreshold(&run, threshold, pol == 1 ? 1 : 0);
+                run.textHeightScale = scale;
+                koc::services::BlobResultSet labelled, handed;
+                ASSERT_EQ(0, koc::services::blobRun8(&out.h, &run, &labelled));
+                ASSERT_EQ(0, koc::services::blobRun8FromMarks(&out.h, &run, &marks, &handed));
+                EXPECT_EQ(scale == 0 ? 9u : 4u, handed.blobs.size());
+                EXPECT_TRUE(marks.blobs.empty());
+                EXPECT_TRUE(same(labelled, handed)) << pol << " " << threshold << " " << scale;
+            }
+        }
+    }
+}
+
 }  // namespace
