@@ -17,11 +17,7 @@
 
 namespace {
 
-struct Owned {
-    kimg_image img;
-    explicit Owned(kimg_image i) : img(i) {}
-    ~Owned() { kimg_image_destruct(&img); }
-};
+using test::Owned;
 
 // Everything one call fills, constructed and destructed together.
 struct AutoCall {

@@ -39,11 +39,7 @@ struct Call {
     }
 };
 
-struct Owned {
-    kimg_image img;
-    explicit Owned(kimg_image i) : img(i) {}
-    ~Owned() { kimg_image_destruct(&img); }
-};
+using test::Owned;
 
 Owned textImage()
 {

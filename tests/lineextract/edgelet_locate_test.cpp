@@ -16,11 +16,7 @@ namespace {
 
 using namespace koc::lineextract;
 
-struct Owned {
-    kimg_image img;
-    explicit Owned(kimg_image i) : img(i) {}
-    ~Owned() { kimg_image_destruct(&img); }
-};
+using test::Owned;
 
 struct Extraction {
     koc_lineExtractParams params;

@@ -25,11 +25,7 @@ struct Extraction {
     }
 };
 
-struct Owned {
-    kimg_image img;
-    explicit Owned(kimg_image i) : img(i) {}
-    ~Owned() { kimg_image_destruct(&img); }
-};
+using test::Owned;
 
 double angleDistance(double a, double b)
 {

@@ -11,11 +11,7 @@
 
 namespace {
 
-struct Owned {
-    kimg_image img;
-    explicit Owned(kimg_image i) : img(i) {}
-    ~Owned() { kimg_image_destruct(&img); }
-};
+using test::Owned;
 
 struct Paragraph {
     koc_charSegmentRunParams params;

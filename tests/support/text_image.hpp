@@ -127,4 +127,11 @@ inline kmath_shapeAffineRect boxRect(double x, double y, double w, double h)
     return r;
 }
 
+// Destructs a rendered image when the test is done with it.
+struct Owned {
+    kimg_image img;
+    explicit Owned(kimg_image i) : img(i) {}
+    ~Owned() { kimg_image_destruct(&img); }
+};
+
 }  // namespace test
