@@ -76,6 +76,8 @@ int32_t localMeanKernelSize(double height, int32_t* width, int32_t* kernelHeight
 // KOC_E_BAD_ARGUMENT for a threshold outside the levels or a negative spread.
 int32_t stretchLut(int32_t threshold, double spread, uint8_t* table256) noexcept;
 int32_t stretchLut(int32_t threshold, double spread, uint16_t* table65536) noexcept;
+// An 8-bit image through that table, into a fresh image in out.
+int32_t stretchImage8(const kimg_image* image8, int32_t threshold, double spread, kimg_image* out) noexcept;
 
 // Compares the border-touching area of the pixels above centre - 1 in a with
 // that of the pixels below centre + 1 in b (centre 128 or 32768 by depth):

@@ -194,10 +194,11 @@ int32_t checkKernel(const kimg_image* src, int32_t kw, int32_t kh, PixelRows<con
 
 // A fresh image of src's depth, window and transforms, and a view on it:
 // every filter writes its result there and hands it over only when done.
+// Each writes every pixel, so the image is not cleared first.
 template <class Pixel>
 int32_t newOutputLike(const kimg_image* src, ScopedImage* fresh, PixelRows<Pixel>* out) noexcept
 {
-    KOC_RETURN_IF_FAILED(newImageLike(src, PixelTraits<Pixel>::kDepth, fresh->get()));
+    KOC_RETURN_IF_FAILED(newImageLikeForOverwrite(src, PixelTraits<Pixel>::kDepth, fresh->get()));
     return viewPixels(fresh->get(), out);
 }
 

@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "services/guard.hpp"
 #include "services/attention.hpp"
 #include "services/image_store.hpp"
@@ -75,6 +79,43 @@ int32_t pelHistogram(const kimg_image* image, uint32_t* bins) noexcept
     return 0;
 }
 
+namespace {
+
+#if defined(__SSE2__)
+// Adds the sum and the sum of squares of the row's leading multiple of 16
+// pixels and returns how many it took. Sums of absolute differences against
+// zero give the sums; pairwise multiply-adds of the pixels widened to 16
+// bits give the squares in 32-bit lanes, each lane at most 2^18 per step and
+// so flushed to 64 bits every 4096 steps, long before it could wrap.
+int32_t sumAndSumSqRow8(const uint8_t* row, int32_t width, uint64_t* sum, uint64_t* sumSq) noexcept
+{
+    const __m128i zero = _mm_setzero_si128();
+    __m128i sums = zero;
+    uint64_t squares = 0;
+    int32_t i = 0;
+    while (i + 16 <= width) {
+        __m128i sq = zero;
+        for (int32_t step = 0; step < 4096 && i + 16 <= width; ++step, i += 16) {
+            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+            sums = _mm_add_epi64(sums, _mm_sad_epu8(px, zero));
+            const __m128i low = _mm_unpacklo_epi8(px, zero);
+            const __m128i high = _mm_unpackhi_epi8(px, zero);
+            sq = _mm_add_epi32(sq, _mm_add_epi32(_mm_madd_epi16(low, low), _mm_madd_epi16(high, high)));
+        }
+        alignas(16) uint32_t lanes[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sq);
+        squares += uint64_t{lanes[0]} + lanes[1] + lanes[2] + lanes[3];
+    }
+    alignas(16) uint64_t halves[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(halves), sums);
+    *sum += halves[0] + halves[1];
+    *sumSq += squares;
+    return i;
+}
+#endif
+
+}  // namespace
+
 template <class Pixel>
 int32_t pelSumAndSumSq(const kimg_image* image, uint64_t* count, uint64_t* sum, uint64_t* sumSq) noexcept
 {
@@ -88,8 +129,14 @@ int32_t pelSumAndSumSq(const kimg_image* image, uint64_t* count, uint64_t* sum, 
     for (int32_t j = 0; j < src.height; ++j) {
         KOC_RETURN_IF_FAILED(pace.add(src.width));
         const Pixel* row = src.row(j);
+        int32_t i = 0;
+#if defined(__SSE2__)
+        if constexpr (sizeof(Pixel) == 1) {
+            i = sumAndSumSqRow8(row, src.width, &s, &s2);
+        }
+#endif
         // Row sums stay far below 2^64 (width < 2^31, squares < 2^32).
-        for (int32_t i = 0; i < src.width; ++i) {
+        for (; i < src.width; ++i) {
             const uint64_t v = row[i];
             s += v;
             s2 += v * v;

@@ -131,6 +131,34 @@ INSTANTIATE_TEST_SUITE_P(Stretch, StretchLutEntries,
                                            LutEntry{true, 32768, 10240.0, 65535, 65535},
                                            LutEntry{true, 1000, 0.0, 5, 32768}));
 
+// The 8-bit stretch is computed per pixel rather than looked up: it must
+// give the table's value for every level, threshold and gain, including the
+// capped gain of a tiny spread and both clamps, on widths that leave a tail.
+TEST(StretchImage8, EqualsTheTableOnEveryLevel)
+{
+    std::mt19937 rng(7);
+    const double spreads[] = {0.001, 0.4, 1.0, 3.7, 12.0, 40.0, 97.5, 400.0, 1e6};
+    for (const int32_t width : {1, 15, 16, 17, 256, 263}) {
+        Image src;
+        makeImage<uint8_t>(src, width, 3, [&](int32_t i, int32_t j) { return (i * 37 + j * 101 + width) & 0xFF; });
+        for (const double spread : spreads) {
+            const int32_t t = static_cast<int32_t>(rng() % 256);
+            for (const int32_t threshold : {0, 1, 127, 128, 255, t}) {
+                std::vector<uint8_t> table(256);
+                ASSERT_EQ(0, stretchLut(threshold, spread, table.data()));
+                Image out;
+                ASSERT_EQ(0, stretchImage8(&src.h, threshold, spread, &out.h));
+                for (int32_t j = 0; j < 3; ++j) {
+                    for (int32_t i = 0; i < width; ++i) {
+                        ASSERT_EQ(table[static_cast<size_t>(at<uint8_t>(src.h, i, j))], at<uint8_t>(out.h, i, j))
+                            << "width " << width << " t " << threshold << " spread " << spread << " x " << i;
+                    }
+                }
+            }
+        }
+    }
+}
+
 // ---- polarity on synthetic lines ----
 
 // Strokes 3 wide on rows 12 .. 31 (text height 20) every 9 pixels, on a

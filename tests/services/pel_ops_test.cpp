@@ -90,6 +90,22 @@ TYPED_TEST(PelOps, StatisticsMatchDirectLoops)
     EXPECT_EQ(refHi, hi);
 }
 
+// A long row of the top level: the vector sums of squares must not wrap
+// their 32-bit lanes (a row of 2^18 pixels of 255 would).
+TEST(PelOps8, SumOfSquaresOfALongBrightRowIsExact)
+{
+    Image im;
+    const int32_t width = 300001;
+    ASSERT_EQ(0, kimg_image_assignNew(&im.h, KIMG_DEPTH_8, width, 1));
+    kimg_window all;
+    ASSERT_EQ(0, kimg_window_init(&all, &im.h));
+    std::fill_n(static_cast<uint8_t*>(all.pixels), width, uint8_t{255});
+    uint64_t n = 0, sum = 0, sumSq = 0;
+    ASSERT_EQ(0, koc::services::pelSumAndSumSq<uint8_t>(&im.h, &n, &sum, &sumSq));
+    EXPECT_EQ(uint64_t{width} * 255u, sum);
+    EXPECT_EQ(uint64_t{width} * 255u * 255u, sumSq);
+}
+
 template <class Pixel>
 class PelLocalFilter : public ::testing::Test {};
 TYPED_TEST_SUITE(PelLocalFilter, Depths);
