@@ -6,7 +6,7 @@
 #   cmake --preset fuzz && cmake --build --preset fuzz
 #   sh fuzz/run.sh [SECONDS] [TARGET...]      e.g. sh fuzz/run.sh 600 fuzz_segment
 #   sh fuzz/run.sh ci                          what CI runs: a fixed seed and a fixed
-#                                              number of inputs per target (about a
+#                                              number of inputs per target (about half a
 #                                              minute each), so a run is repeatable
 #                                              and a new finding shows up here first
 set -eu
@@ -21,9 +21,10 @@ for t in $targets; do
   echo "== $t: $seconds"
   if [ "$seconds" = ci ]; then
     case $t in
-      fuzz_extract) budget="-runs=2500" ;;
-      fuzz_segment) budget="-runs=40000" ;;
-      *) budget="-runs=400000" ;;
+      fuzz_extract) budget="-runs=1500" ;;
+      fuzz_segment) budget="-runs=25000" ;;
+      fuzz_params) budget="-runs=150000" ;;
+      *) budget="-runs=250000" ;;
     esac
     budget="$budget -seed=1"
   else
