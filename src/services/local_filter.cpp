@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -22,6 +23,29 @@ namespace {
 // Keeps kernel sums of squares below 2^62 (2^30 values of at most 2^32).
 constexpr int32_t kMaxKernelSide = 1 << 15;
 
+#if defined(__SSE2__)
+// out[i] = s + d[1] + ... + d[i] for i in [1, n), where d[i] = p[i + span] -
+// p[i], four lanes at a time: an in-register prefix of each four steps, then
+// the running total carried in from the lanes before. Wrap-around makes the
+// order of the additions free, so the sums equal the one-by-one ones. Returns
+// the first index left for the caller.
+inline size_t runningStepSums32(const uint32_t* p, size_t span, size_t n, uint32_t s, uint32_t* out) noexcept
+{
+    __m128i carry = _mm_set1_epi32(static_cast<int32_t>(s));
+    size_t i = 1;
+    for (; i + 4 <= n; i += 4) {
+        __m128i d = _mm_sub_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + span)),
+                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+        d = _mm_add_epi32(d, _mm_slli_si128(d, 4));
+        d = _mm_add_epi32(d, _mm_slli_si128(d, 8));
+        d = _mm_add_epi32(d, carry);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), d);
+        carry = _mm_shuffle_epi32(d, 0xFF);
+    }
+    return i;
+}
+#endif
+
 // Feeds rowFn(j, sums, sumsSq) with the kernel sums (and, when kSquares, the
 // kernel sums of squares) of every pixel of window row j, rows in order.
 // Column sums are kept for the current row and slid down one row at a time;
@@ -29,9 +53,9 @@ constexpr int32_t kMaxKernelSide = 1 << 15;
 // subtract the leaving one in unsigned arithmetic, where wrap-around
 // cancels, so the running sums stay exact as long as the whole kernel's sum
 // fits Sum (the caller picks 32 bits when it does). Clamped indices
-// replicate the border pixels: across a row, through a copy of the column
-// sums padded with the replicated end values, so the slide itself needs no
-// clamping. Must run inside koc::guarded (it allocates).
+// replicate the border pixels: the column sums live inside a row padded with
+// the replicated end values, so the slide across needs no clamping. Must run
+// inside koc::guarded (it allocates).
 template <class Pixel, bool kSquares, class Sum, class RowFn>
 int32_t boxSums(const PixelRows<const Pixel>& src, int32_t kw, int32_t kh, RowFn&& rowFn)
 {
@@ -45,24 +69,26 @@ int32_t boxSums(const PixelRows<const Pixel>& src, int32_t kw, int32_t kh, RowFn
     const int32_t above = kh / 2;
     const int32_t below = kh - 1 - above;
     const auto n = static_cast<size_t>(width);
-    // Padded column k holds column clamp(k - left - 1): one slot before the
-    // first kernel so that every step reads the value leaving.
+    // Padded slot k holds column clamp(k - left - 1): one slot before the
+    // first kernel so that every step reads the value leaving. Columns
+    // 0 .. n - 1 are slots left + 1 .. left + n.
     const size_t padded = n + static_cast<size_t>(left) + static_cast<size_t>(right) + 1;
-    Vector<Sum> col(n, 0);
-    Vector<uint64_t> colSq(kSquares ? n : 0, 0);
-    Vector<Sum> sums(n, 0);
-    Vector<uint64_t> sumsSq(kSquares ? n : 0, 0);
+    const size_t first = static_cast<size_t>(left) + 1;
     Vector<Sum> pad(padded, 0);
     Vector<uint64_t> padSq(kSquares ? padded : 0, 0);
+    Vector<Sum> sums(n, 0);
+    Vector<uint64_t> sumsSq(kSquares ? n : 0, 0);
+    Sum* col = pad.data() + first;
+    uint64_t* colSq = kSquares ? padSq.data() + first : nullptr;
 
     const auto clampRow = [&](int32_t j) { return std::clamp(j, 0, height - 1); };
     const auto addRow = [&](int32_t j) {
         const Pixel* row = src.row(clampRow(j));
         for (int32_t i = 0; i < width; ++i) {
             const Sum v = row[i];
-            col[static_cast<size_t>(i)] += v;
+            col[i] += v;
             if constexpr (kSquares) {
-                colSq[static_cast<size_t>(i)] += uint64_t{v} * v;
+                colSq[i] += uint64_t{v} * v;
             }
         }
     };
@@ -71,31 +97,30 @@ int32_t boxSums(const PixelRows<const Pixel>& src, int32_t kw, int32_t kh, RowFn
         const Pixel* in = src.row(clampRow(entering));
         const Pixel* out = src.row(clampRow(leaving));
         for (int32_t i = 0; i < width; ++i) {
-            col[static_cast<size_t>(i)] += Sum{in[i]} - Sum{out[i]};
+            col[i] += Sum{in[i]} - Sum{out[i]};
             if constexpr (kSquares) {
-                colSq[static_cast<size_t>(i)] += uint64_t{in[i]} * in[i] - uint64_t{out[i]} * out[i];
+                colSq[i] += uint64_t{in[i]} * in[i] - uint64_t{out[i]} * out[i];
             }
         }
     };
-    const auto slideAcross = [&]<class T>(const Vector<T>& c, Vector<T>& p, Vector<T>& out) {
-        const T first = c[0];
-        const T last = c[n - 1];
-        std::fill(p.begin(), p.begin() + left + 1, first);
-        std::copy(c.begin(), c.end(), p.begin() + left + 1);
-        std::fill(p.begin() + static_cast<ptrdiff_t>(n) + left + 1, p.end(), last);
+    const auto slideAcross = [&]<class T>(Vector<T>& p, Vector<T>& out) {
+        std::fill(p.begin(), p.begin() + left + 1, p[first]);
+        std::fill(p.begin() + static_cast<ptrdiff_t>(first + n), p.end(), p[first + n - 1]);
         T s = 0;
         for (size_t k = 1; k <= static_cast<size_t>(left + right + 1); ++k) {
             s += p[k];
         }
         out[0] = s;
         const size_t span = static_cast<size_t>(left + right + 1);
-        // The steps first, in a loop that vectorises, then their running sum:
-        // one addition per pixel on the serial chain instead of two.
-        for (size_t i = 1; i < n; ++i) {
-            out[i] = p[i + span] - p[i];
+        size_t i = 1;
+#if defined(__SSE2__)
+        if constexpr (std::is_same_v<T, uint32_t>) {
+            i = runningStepSums32(p.data(), span, n, s, out.data());
+            s = out[i - 1];
         }
-        for (size_t i = 1; i < n; ++i) {
-            s += out[i];
+#endif
+        for (; i < n; ++i) {
+            s += p[i + span] - p[i];
             out[i] = s;
         }
     };
@@ -109,9 +134,9 @@ int32_t boxSums(const PixelRows<const Pixel>& src, int32_t kw, int32_t kh, RowFn
         if (j > 0) {
             slideDown(j + below, j - 1 - above);
         }
-        slideAcross(col, pad, sums);
+        slideAcross(pad, sums);
         if constexpr (kSquares) {
-            slideAcross(colSq, padSq, sumsSq);
+            slideAcross(padSq, sumsSq);
         }
         KOC_RETURN_IF_FAILED(rowFn(j, sums.data(), sumsSq.data()));
     }
