@@ -186,6 +186,77 @@ py::dict paramsDict(const koc_charSegmentRunParams& params)
     return out;
 }
 
+// Extensions from a dict of their field names, the way params are taken:
+// a name missing keeps its switch off, and the names given are the
+// caller's choice, which the auto road keeps (their KOC_PIN_EXT_* bits in
+// *given). Switches take True/False (or 0/1), the budget a whole number;
+// anything else is refused here with the field's name rather than later as
+// the library's bare KOC_E_BAD_ARGUMENT.
+koc_charSegmentExtensions extensionsOf(const py::handle& object, uint32_t* given)
+{
+    koc_charSegmentExtensions ext{};
+    if (object.is_none()) {
+        return ext;
+    }
+    if (!py::isinstance<py::dict>(object)) {
+        throw py::type_error("extensions must be a dict of extension names, got " +
+                             std::string(py::str(py::type::of(object).attr("__name__"))));
+    }
+    for (const auto& [key, value] : py::reinterpret_borrow<py::dict>(object)) {
+        if (!py::isinstance<py::str>(key)) {
+            throw py::type_error("extension names must be strings");
+        }
+        const std::string name = key.cast<std::string>();
+        const std::string what = "extension '" + name + "'";
+        if (name == "splitTouchingGlyphs" || name == "bandAwareElements") {
+            uint32_t on = 0;
+            if (py::isinstance<py::bool_>(value)) {
+                on = value.cast<bool>() ? 1u : 0u;
+            } else {
+                double v = 0.0;
+                try {
+                    v = number(value, what);
+                } catch (const py::type_error&) {
+                    throw py::type_error(what + " must be True or False, got " +
+                                         std::string(py::str(py::type::of(value).attr("__name__"))));
+                }
+                if (v != 0.0 && v != 1.0) {
+                    throw py::value_error(what + ": " + std::string(py::repr(value)) + " is not True or False");
+                }
+                on = v != 0.0 ? 1u : 0u;
+            }
+            if (name == "splitTouchingGlyphs") {
+                ext.splitTouchingGlyphs = on;
+                *given |= KOC_PIN_EXT_SPLIT_TOUCHING_GLYPHS;
+            } else {
+                ext.bandAwareElements = on;
+                *given |= KOC_PIN_EXT_BAND_AWARE_ELEMENTS;
+            }
+        } else if (name == "walkNodeBudget") {
+            const double v = number(value, what);
+            if (!(v >= 0.0 && v <= INT32_MAX) || v != std::trunc(v)) {
+                throw py::value_error(what + ": " + std::string(py::repr(value)) +
+                                      " is not a whole number in 0..2147483647 (0: no budget)");
+            }
+            ext.walkNodeBudget = static_cast<int32_t>(v);
+            *given |= KOC_PIN_EXT_WALK_NODE_BUDGET;
+        } else {
+            throw py::value_error("unknown extension '" + name +
+                                  "' (splitTouchingGlyphs, walkNodeBudget, bandAwareElements)");
+        }
+    }
+    return ext;
+}
+
+py::dict extensionsDict(const koc_charSegmentExtensions& ext)
+{
+    py::dict d;
+    d["splitTouchingGlyphs"] = ext.splitTouchingGlyphs != 0;
+    d["walkNodeBudget"] = ext.walkNodeBudget;
+    d["bandAwareElements"] = ext.bandAwareElements != 0;
+    return d;
+}
+
 // A rectangle: (cx, cy, w, h[, angle[, skew]]) in degrees, or three corners
 // ((x, y) of Po, Px, Py, also a 3x2 array).
 koc::Rect rectOf(const py::handle& object)
@@ -404,12 +475,20 @@ py::dict measuredDict(const koc_runParamsEstimate& e)
 // ---- entry points ------------------------------------------------------------------
 
 // Segments with the GIL released; the arrays stay referenced by `image`.
+// Without extensions the plain entry points run.
 int32_t segmentUnlocked(const ArrayImage& image, const koc::RangeImage* range, const std::vector<koc::Rect>& rects,
-                        const koc::RunParams& params, koc::Result& result, std::vector<koc::Paragraph>& tree)
+                        const koc::RunParams& params, const koc_charSegmentExtensions* ext, koc::Result& result,
+                        std::vector<koc::Paragraph>& tree)
 {
     py::gil_scoped_release unlocked;
-    int32_t rc = range != nullptr ? koc::segment(std::nothrow, *range, rects, params, result)
-                                  : koc::segment(std::nothrow, image.image, rects, params, result);
+    int32_t rc = 0;
+    if (ext == nullptr) {
+        rc = range != nullptr ? koc::segment(std::nothrow, *range, rects, params, result)
+                              : koc::segment(std::nothrow, image.image, rects, params, result);
+    } else {
+        rc = range != nullptr ? koc::segment(std::nothrow, *range, rects, params, *ext, result)
+                              : koc::segment(std::nothrow, image.image, rects, params, *ext, result);
+    }
     if (rc >= 0) {
         rc = result.paragraphs(std::nothrow, tree);
     }
@@ -417,12 +496,14 @@ int32_t segmentUnlocked(const ArrayImage& image, const koc::RangeImage* range, c
 }
 
 py::object segment(const py::object& imageObject, const py::object& rectsObject, const py::object& paramsObject,
-                   const py::object& maskObject, bool autoParams)
+                   const py::object& maskObject, bool autoParams, const py::object& extensionsObject)
 {
     ArrayImage image;
     viewArray(imageObject, "image", image);
     uint64_t pinned = 0;
     const koc::RunParams params = paramsOf(paramsObject, &pinned);
+    uint32_t givenExt = 0;
+    const koc_charSegmentExtensions ext = extensionsOf(extensionsObject, &givenExt);
     const std::vector<koc::Rect> rects = rectsOf(rectsObject, image.image);
     ArrayImage mask;
     koc::RangeImage range;
@@ -441,13 +522,16 @@ py::object segment(const py::object& imageObject, const py::object& rectsObject,
     if (!autoParams) {
         koc::Result result;
         std::vector<koc::Paragraph> tree;
-        check(segmentUnlocked(image, rangePtr, rects, params, result, tree));
+        check(segmentUnlocked(image, rangePtr, rects, params, extensionsObject.is_none() ? nullptr : &ext, result,
+                              tree));
         return paragraphsList(result, tree, 0);
     }
     // Each paragraph through the library's auto road, as koc-segment --auto
     // runs it: measured on its own, segmented with the record and the
     // extensions chosen (a range image is measured on its 16-bit image as
-    // it is). A paragraph with no ink to measure runs with the given record.
+    // it is). The extensions named in `extensions` are kept as given, the
+    // others chosen. A paragraph with no ink to measure runs with the given
+    // record and extensions.
     py::list out;
     for (size_t i = 0; i < rects.size(); ++i) {
         koc::AutoRun run;
@@ -455,10 +539,9 @@ py::object segment(const py::object& imageObject, const py::object& rectsObject,
         int32_t rc = 0;
         {
             py::gil_scoped_release unlocked;
-            const koc_charSegmentExtensions none{};
             rc = rangePtr != nullptr
-                     ? koc::segmentAuto(std::nothrow, *rangePtr, rects[i], params, pinned, none, 0, run)
-                     : koc::segmentAuto(std::nothrow, image.image, rects[i], params, pinned, none, 0, run);
+                     ? koc::segmentAuto(std::nothrow, *rangePtr, rects[i], params, pinned, ext, givenExt, run)
+                     : koc::segmentAuto(std::nothrow, image.image, rects[i], params, pinned, ext, givenExt, run);
             if (rc >= 0) {
                 rc = run.result.paragraphs(std::nothrow, tree);
             }
@@ -469,11 +552,8 @@ py::object segment(const py::object& imageObject, const py::object& rectsObject,
         paragraph["params"] = paramsDict(run.report.params);
         paragraph["measured"] = run.report.estimateCode == KOC_E_NO_INK ? py::object(py::none())
                                                                          : py::object(measuredDict(run.report.estimate));
-        py::dict ext;
-        ext["splitTouchingGlyphs"] = run.report.extensions.splitTouchingGlyphs != 0;
-        ext["walkNodeBudget"] = run.report.extensions.walkNodeBudget;
-        ext["bandAwareElements"] = run.report.extensions.bandAwareElements != 0;
-        paragraph["extensions"] = ext;
+        paragraph["extensions"] = extensionsDict(run.report.extensions);
+        paragraph["isSplitRetried"] = run.report.isSplitRetried != 0;
         out.append(paragraph);
     }
     return out;
@@ -537,7 +617,7 @@ class Error(Exception):
     m.attr("Error") = error;
 
     m.def("segment", &segment, py::arg("image"), py::arg("rects") = py::none(), py::arg("params") = py::none(),
-          py::arg("mask") = py::none(), py::arg("auto") = false,
+          py::arg("mask") = py::none(), py::arg("auto") = false, py::arg("extensions") = py::none(),
           R"(Finds the text line in each rectangle and cuts it into character positions.
 
 image: 2-D numpy array of uint8 or uint16 (rows contiguous; read in place).
@@ -552,8 +632,13 @@ auto: the road koc-segment --auto takes: measure each paragraph's line,
   extensions for hard input its measurements call for (the touching split,
   with a second run where a few marks hold fused pairs; on noisy lines the
   walk's budget and band-aware elements), then segment; each paragraph then
-  also carries "params", "measured" (None when there was no ink to measure)
-  and "extensions".
+  also carries what it ran with: "params", "measured" (None when there was
+  no ink to measure), "extensions" and "isSplitRetried" (the second run
+  with the touching split was kept).
+extensions: dict of extensions for hard input: "splitTouchingGlyphs" and
+  "bandAwareElements" (True/False), "walkNodeBudget" (whole number >= 0,
+  0: none); names left out are off. With auto the names given are kept as
+  given and the road chooses only the others.
 
 Returns a list of paragraphs (dicts with "index" and "lines"); a line is a
 dict (found, angle, skew, polarity, height, threshold, stats, rectified,

@@ -5,8 +5,9 @@
  *   - owners (RAII) of the records a host handles: Image (8/16-bit, fresh
  *     pixels or a view of the caller's buffer), RangeImage, RunParams (with
  *     field access by name), Result (the result tree) and LineStats;
- *   - koc::segment(image, rects, params) returning the result tree, and
- *     koc::estimateRunParams for the run-parameter estimator;
+ *   - koc::segment(image, rects, params[, extensions]) returning the result
+ *     tree, koc::estimateRunParams for the run-parameter estimator and
+ *     koc::segmentAuto for the auto road;
  *   - results as std::vectors of small value types (Rect with Po, Px, Py;
  *     Position; Line; Paragraph), usable with range-for and algorithms.
  *
@@ -816,6 +817,39 @@ inline int32_t segment(std::nothrow_t, const RangeImage& range, const std::vecto
     return koc_segmentCharactersRangeImage16(range.get(), &v.v, params.get(), out.get());
 }
 
+// The same with extensions for hard input (koc_segmentCharactersExt*); ext
+// with every switch off gives exactly what segment() gives.
+inline int32_t segment(std::nothrow_t, const Image& image, const std::vector<Rect>& rects, const RunParams& params,
+                       const koc_charSegmentExtensions& ext, Result& out) noexcept
+{
+    if (image.get() == nullptr || out.get() == nullptr) {
+        return detail::errorOf(image.get() == nullptr ? image.status() : out.status());
+    }
+    detail::RectVector v;
+    const int32_t rc = detail::rectsOf(rects, v);
+    if (rc < 0) {
+        koc_charSegmentResult_reset(out.get());
+        return rc;
+    }
+    return image.depth() == KIMG_DEPTH_16
+               ? koc_segmentCharactersExt16(image.get(), &v.v, params.get(), &ext, out.get())
+               : koc_segmentCharactersExt8(image.get(), &v.v, params.get(), &ext, out.get());
+}
+inline int32_t segment(std::nothrow_t, const RangeImage& range, const std::vector<Rect>& rects,
+                       const RunParams& params, const koc_charSegmentExtensions& ext, Result& out) noexcept
+{
+    if (range.get() == nullptr || out.get() == nullptr) {
+        return detail::errorOf(range.get() == nullptr ? range.status() : out.status());
+    }
+    detail::RectVector v;
+    const int32_t rc = detail::rectsOf(rects, v);
+    if (rc < 0) {
+        koc_charSegmentResult_reset(out.get());
+        return rc;
+    }
+    return koc_segmentCharactersRangeImageExt16(range.get(), &v.v, params.get(), &ext, out.get());
+}
+
 // What the estimator chose and what it measured.
 struct Estimate {
     RunParams params;
@@ -918,6 +952,20 @@ inline Result segment(const RangeImage& range, const std::vector<Rect>& rects, c
 {
     Result out;
     check(segment(std::nothrow, range, rects, params, out));
+    return out;
+}
+inline Result segment(const Image& image, const std::vector<Rect>& rects, const RunParams& params,
+                      const koc_charSegmentExtensions& ext)
+{
+    Result out;
+    check(segment(std::nothrow, image, rects, params, ext, out));
+    return out;
+}
+inline Result segment(const RangeImage& range, const std::vector<Rect>& rects, const RunParams& params,
+                      const koc_charSegmentExtensions& ext)
+{
+    Result out;
+    check(segment(std::nothrow, range, rects, params, ext, out));
     return out;
 }
 inline Estimate estimateRunParams(const Image& image, const Rect& rect, const RunParams& base = RunParams(),

@@ -152,6 +152,53 @@ def test_auto_gives_the_tools_positions_and_splits_a_fused_pair(tmp_path):
         np.testing.assert_allclose(got["cell"], corners(want["cellRect"]), atol=1e-3)
 
 
+def marks(paragraph):
+    return [p for p in paragraph["lines"][0]["positions"] if not p["is_space"]]
+
+
+def test_auto_keeps_the_extensions_the_caller_names():
+    fused = fused_pair_line()
+    chosen = koc.segment(fused, auto=True)[0]
+    assert chosen["isSplitRetried"] and len(marks(chosen)) == 10
+    # Split named off: the pair stays one mark and no second run is kept;
+    # the fields not named are still the road's choice.
+    kept = koc.segment(fused, auto=True, extensions={"splitTouchingGlyphs": False})[0]
+    assert kept["extensions"] == {"splitTouchingGlyphs": False, "walkNodeBudget": 0, "bandAwareElements": False}
+    assert not kept["isSplitRetried"] and len(marks(kept)) == 9
+    named = koc.segment(fused, auto=True, extensions={"walkNodeBudget": 7, "bandAwareElements": 1})[0]
+    assert named["extensions"] == {"splitTouchingGlyphs": True, "walkNodeBudget": 7, "bandAwareElements": True}
+    # Split named on where the road would leave it off: on from the start,
+    # so not a retry.
+    bars = koc.segment(LINE, auto=True)[0]
+    assert not bars["extensions"]["splitTouchingGlyphs"]
+    forced = koc.segment(LINE, auto=True, extensions={"splitTouchingGlyphs": True})[0]
+    assert forced["extensions"]["splitTouchingGlyphs"] and not forced["isSplitRetried"]
+
+
+@pytest.mark.parametrize("image, mask, extensions", [
+    (fused_pair_line(), None, None),
+    (fused_pair_line(), None, {"splitTouchingGlyphs": False, "walkNodeBudget": 3}),
+    (fused_pair_line().astype(np.uint16) * 257, np.full(fused_pair_line().shape, 255, np.uint8), None),
+    (drawn_line(), None, {"bandAwareElements": True}),
+])
+def test_auto_positions_are_the_plain_call_with_what_it_reports(image, mask, extensions):
+    paragraph = koc.segment(image, mask=mask, auto=True, extensions=extensions)[0]
+    plain = koc.segment(image, mask=mask, params=paragraph["params"], extensions=paragraph["extensions"])[0]
+    assert len(marks(paragraph)) > 5
+    assert len(plain["lines"][0]["positions"]) == len(paragraph["lines"][0]["positions"])
+    for got, want in zip(plain["lines"][0]["positions"], paragraph["lines"][0]["positions"]):
+        assert got["is_space"] == want["is_space"] and got["area"] == want["area"]
+        np.testing.assert_array_equal(got["mark"], want["mark"])
+
+
+def test_plain_call_without_extensions_equals_all_switches_off():
+    off = {"splitTouchingGlyphs": False, "walkNodeBudget": 0, "bandAwareElements": False}
+    fused = fused_pair_line()
+    assert [p["area"] for p in koc.segment(fused, extensions=off)[0]["lines"][0]["positions"]] == \
+        [p["area"] for p in koc.segment(fused)[0]["lines"][0]["positions"]]
+    assert len(marks(koc.segment(fused, extensions={"splitTouchingGlyphs": True})[0])) == 10
+
+
 def code(name):
     """A KOC_E_* code as the signed 32-bit value the library returns."""
     values = {"KOC_E_NUM_LINES": 0x8000144d, "KOC_E_NO_RECTS": 0x80001438, "KOC_E_RECT_OUTSIDE_IMAGE": 0x80001439,
@@ -205,6 +252,23 @@ def test_library_failures_raise_koc_error(call, name):
 def test_bad_arguments_raise_type_or_value_errors(call, kind):
     with pytest.raises(kind):
         call()
+
+
+@pytest.mark.parametrize("extensions, kind, words", [
+    ([("splitTouchingGlyphs", True)], TypeError, "dict"),
+    ({"splitTouching": True}, ValueError, "unknown extension 'splitTouching'"),
+    ({1: True}, TypeError, "names must be strings"),
+    ({"splitTouchingGlyphs": 2}, ValueError, "splitTouchingGlyphs"),
+    ({"bandAwareElements": "yes"}, TypeError, "bandAwareElements"),
+    ({"walkNodeBudget": -1}, ValueError, "walkNodeBudget"),
+    ({"walkNodeBudget": 1.5}, ValueError, "walkNodeBudget"),
+    ({"walkNodeBudget": 2 ** 31}, ValueError, "walkNodeBudget"),
+    ({"walkNodeBudget": float("nan")}, ValueError, "walkNodeBudget"),
+    ({"walkNodeBudget": True}, TypeError, "walkNodeBudget"),
+])
+def test_bad_extensions_raise_errors_naming_the_field(extensions, kind, words):
+    with pytest.raises(kind, match=words):
+        koc.segment(LINE, auto=True, extensions=extensions)
 
 
 def test_threads_calling_segment_at_once_agree():

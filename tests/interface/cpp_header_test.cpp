@@ -231,6 +231,12 @@ TEST(CppHeader, EveryFailureSurfacesItsCodeThroughBothVariants)
          }},
         {"estimate on a blank line", KOC_E_NO_INK, [&] { koc::estimateRunParams(blankImage, whole[0]); },
          [&] { koc::Estimate e; return koc::estimateRunParams(std::nothrow, blankImage, whole[0], koc::RunParams(), 0, e); }},
+        {"segment with a switch neither 0 nor 1", KOC_E_BAD_ARGUMENT,
+         [&] { koc::segment(image, whole, koc::RunParams(), koc_charSegmentExtensions{2, 0, 0}); },
+         [&] {
+             koc::Result r;
+             return koc::segment(std::nothrow, image, whole, koc::RunParams(), koc_charSegmentExtensions{2, 0, 0}, r);
+         }},
         {"auto road with an invalid record", KOC_E_NUM_LINES, [&] { koc::segmentAuto(image, whole[0], badParams); },
          [&] {
              koc::AutoRun r;
@@ -277,7 +283,7 @@ TEST(CppHeader, SegmentAutoIsSegmentWithWhatItChose)
     EXPECT_EQ(run.report.extensions.walkNodeBudget, 0);
     const std::vector<koc::Paragraph> got = run.result.paragraphs();
     const std::vector<koc::Paragraph> want =
-        koc::segment(image, {wholeRect(line)}, koc::RunParams(run.report.params)).paragraphs();
+        koc::segment(image, {wholeRect(line)}, koc::RunParams(run.report.params), run.report.extensions).paragraphs();
     ASSERT_EQ(got.size(), 1u);
     ASSERT_EQ(got[0].lines.size(), 1u);
     ASSERT_EQ(got[0].lines[0].positions.size(), want[0].lines[0].positions.size());
