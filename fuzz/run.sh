@@ -24,6 +24,7 @@ for t in $targets; do
       fuzz_extract) budget="-runs=1500" ;;
       fuzz_segment) budget="-runs=25000" ;;
       fuzz_params) budget="-runs=150000" ;;
+      fuzz_auto) budget="-runs=4000" ;;  # every input runs the whole road twice
       *) budget="-runs=250000" ;;
     esac
     budget="$budget -seed=1"

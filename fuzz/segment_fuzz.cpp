@@ -2,30 +2,7 @@
 // range image) on an image, one or two rectangles and a run-parameter
 // record whose every field comes from the bytes.
 #include "image_source.hpp"
-#include "koc-segment/params_json.hpp"
-
-namespace {
-
-// Each field keeps its default or takes a value from the bytes: mostly
-// small whole numbers (counts, modes, sizes), sometimes any double.
-void decodeParams(fuzz::Bytes& in, koc_charSegmentRunParams& params)
-{
-    for (const kocseg::ParamField& field : kocseg::paramFields()) {
-        const uint8_t how = in.u8() % 4;
-        if (how == 0) {
-            continue;
-        }
-        double value = how == 3 ? in.real(-10, 300) : static_cast<double>(in.range(-2, 64));
-        if (field.kind != kocseg::FieldKind::Double) {
-            value = std::isfinite(value) ? std::trunc(value) : 0.0;
-            value = std::fmin(std::fmax(value, field.kind == kocseg::FieldKind::Unsigned32 ? 0.0 : -2e9), 2e9);
-        }
-        std::string error;
-        kocseg::setParamField(params, field, value, error);
-    }
-}
-
-}  // namespace
+#include "params_source.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -47,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const kmath_shapeAffineRect r = fuzz::decodeRect(in, width, height);
         kstd_vector_kmath_shapeAffineRect_pushBack(&rects, &r);
     }
-    decodeParams(in, params);
+    fuzz::decodeParams(in, params);
     if (kind == 0) {
         koc_segmentCharacters8(&image.image, &rects, &params, &result);
     } else if (kind == 1) {
