@@ -141,11 +141,13 @@ int32_t autoParagraph(const Image* image, const kmath_shapeAffineRect* rect, con
             // The walk's budget where noise leaves many fragments to group,
             // the band-aware elements where noise may chain specks into marks.
             const bool noisy = estimate.noiseLevel * kNoisyContrastShare > estimate.contrast;
-            if ((givenExt & KOC_PIN_EXT_WALK_NODE_BUDGET) == 0 && noisy) {
-                ext.walkNodeBudget = kAutoWalkBudget;
+            // Unpinned switches are chosen either way: off on a clean line,
+            // whatever baseExt held.
+            if ((givenExt & KOC_PIN_EXT_WALK_NODE_BUDGET) == 0) {
+                ext.walkNodeBudget = noisy ? kAutoWalkBudget : 0;
             }
-            if ((givenExt & KOC_PIN_EXT_BAND_AWARE_ELEMENTS) == 0 && noisy) {
-                ext.bandAwareElements = 1;
+            if ((givenExt & KOC_PIN_EXT_BAND_AWARE_ELEMENTS) == 0) {
+                ext.bandAwareElements = noisy ? 1u : 0u;
             }
         }
         if (report != nullptr) {

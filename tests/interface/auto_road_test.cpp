@@ -241,6 +241,14 @@ TEST(AutoRoad, PinnedFieldsAndGivenExtensionsWin)
     EXPECT_EQ(9u, marks(call.result).size());
     EXPECT_EQ(marks(call.result), extMarks(image.img, rect, call.report.params, call.report.extensions));
 
+    // Switches the caller set but did not pin are chosen: off on this clean line.
+    AutoCall unpinned;
+    unpinned.ext.walkNodeBudget = 5;
+    unpinned.ext.bandAwareElements = 1;
+    ASSERT_EQ(0, unpinned.run(image.img, rect));
+    EXPECT_EQ(0, unpinned.report.extensions.walkNodeBudget);
+    EXPECT_EQ(0u, unpinned.report.extensions.bandAwareElements);
+
     // A split the caller turned on runs once, with it.
     AutoCall on;
     on.ext.splitTouchingGlyphs = 1;
