@@ -12,6 +12,7 @@
 #include "services/guard.hpp"
 #include "services/pel_ops.hpp"
 #include "services/attention.hpp"
+#include "services/row_mask.hpp"
 #include "services/row_runs.hpp"
 
 namespace koc::services {
@@ -23,12 +24,6 @@ struct Segment {
     int32_t x;
     int32_t length;
     int64_t greySum;
-};
-
-struct BorderRun {
-    int32_t x;       // window-relative start
-    int32_t length;  // at a component's root, after summing: its area
-    uint8_t sides;   // window sides touched: 1 top, 2 bottom, 4 left, 8 right
 };
 
 struct Extent {
@@ -202,60 +197,181 @@ int32_t label(const PixelRows<const Pixel>& src, int32_t threshold, BlobResultSe
     return 0;
 }
 
-// The border-touching area without blob records: the same runs and the
-// same 8-connected unions as label, but a run carries only its length and the
-// window sides it lies on, and components are summed at their roots. The
-// run and parent lists come from the caller so that repeated calls reuse
-// their storage.
+// The border-touching area without blob records: the same runs and the same
+// 8-connected unions as label, but only each component's area and the window
+// sides it touches are kept, at its root. Which run is a root does not matter
+// here, so the unions are done as the runs are found, each run joined to the
+// row above's runs at once, and only the current and previous rows' run
+// extents are kept.
+class BorderComponents {
+public:
+    BorderComponents(int32_t width, int32_t height)
+        : mask_(width),
+          width_(width),
+          height_(height),
+          above_(static_cast<size_t>(width) / 2 + 1),
+          here_(above_.size())
+    {
+        nodes_.reserve(expectedRuns(width, height));
+    }
+
+    // The row's mask, to be marked before addRow.
+    RowMask& mask() noexcept { return mask_; }
+
+    // Cuts row j's flags into runs and unites each with the runs of the row
+    // above that touch it (overlapping or diagonally adjacent). A run only
+    // needs a node of its own when it starts a component: otherwise it adds
+    // to the root of the first run it touches, and the row below finds that
+    // root through the run's span. Most runs of a row belong to the same
+    // component (the ground), so their lengths are gathered in a local sum
+    // and added to the root when the root changes, not one by one.
+    int32_t addRow(int32_t j)
+    {
+        if (nodes_.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max()) - here_.size()) {
+            return KOC_E_OUT_OF_MEMORY;  // node indices are 32-bit
+        }
+        const uint32_t rowSides = (j == 0 ? 1u : 0u) | (j == height_ - 1 ? 2u : 0u);
+        int32_t count = 0;
+        int32_t k = 0;  // above runs before k end left of x - 1 for every later run of the row
+        int32_t pendingRoot = -1;
+        int64_t pendingArea = 0;
+        auto flush = [&]() noexcept {
+            if (pendingRoot >= 0) {
+                nodes_[static_cast<size_t>(pendingRoot)].area += pendingArea;
+            }
+            pendingRoot = -1;
+            pendingArea = 0;
+        };
+        mask_.forEachRun([&](int32_t start, int32_t end) {
+            while (k < aboveCount_ && above_[static_cast<size_t>(k)].end < start) {
+                ++k;
+            }
+            int32_t root = -1;
+            for (int32_t m = k; m < aboveCount_ && above_[static_cast<size_t>(m)].start <= end; ++m) {
+                // The root seen when that run was cut, unless a union since
+                // then has made it a member.
+                int32_t r = above_[static_cast<size_t>(m)].root;
+                if (nodes_[static_cast<size_t>(r)].parent != r) {
+                    r = findRoot(r);
+                }
+                if (root < 0) {
+                    root = r;
+                } else if (r != root) {
+                    flush();  // the pending root may stop being one
+                    root = unite(root, r);
+                }
+            }
+            if (root < 0) {
+                root = static_cast<int32_t>(nodes_.size());
+                nodes_.push_back({root, 0, 0});
+            }
+            if (root != pendingRoot) {
+                flush();
+                pendingRoot = root;
+            }
+            pendingArea += end - start;
+            const uint32_t sides = rowSides | (start == 0 ? 4u : 0u) | (end == width_ ? 8u : 0u);
+            if (sides != 0) {
+                nodes_[static_cast<size_t>(root)].sides |= sides;
+            }
+            here_[static_cast<size_t>(count++)] = {start, end, root};
+        });
+        flush();
+        std::swap(above_, here_);
+        aboveCount_ = count;
+        return 0;
+    }
+
+    // The summed area of the components on at least two window sides.
+    double area() const noexcept
+    {
+        int64_t sum = 0;
+        for (size_t s = 0; s < nodes_.size(); ++s) {
+            const Node& n = nodes_[s];
+            // At least two sides: more than one bit set.
+            if (static_cast<size_t>(n.parent) == s && (n.sides & (n.sides - 1)) != 0) {
+                sum += n.area;
+            }
+        }
+        // Exact: any pixel count is far below 2^53.
+        return static_cast<double>(sum);
+    }
+
+private:
+    struct Span {
+        int32_t start;
+        int32_t end;   // exclusive
+        int32_t root;  // the run's root when it was cut
+    };
+
+    struct Node {
+        int32_t parent;
+        uint32_t sides;  // window sides touched: 1 top, 2 bottom, 4 left, 8 right; a root's: its component's
+        int64_t area;    // a root's: its component's
+    };
+
+    int32_t findRoot(int32_t i) noexcept
+    {
+        while (nodes_[static_cast<size_t>(i)].parent != i) {
+            // Path halving keeps the trees flat without a second walk.
+            const int32_t grand = nodes_[static_cast<size_t>(nodes_[static_cast<size_t>(i)].parent)].parent;
+            nodes_[static_cast<size_t>(i)].parent = grand;
+            i = grand;
+        }
+        return i;
+    }
+
+    // Merges two roots into the lower one and returns it.
+    int32_t unite(int32_t a, int32_t b) noexcept
+    {
+        const int32_t lo = std::min(a, b);
+        const int32_t hi = std::max(a, b);
+        Node& keep = nodes_[static_cast<size_t>(lo)];
+        Node& gone = nodes_[static_cast<size_t>(hi)];
+        gone.parent = lo;
+        keep.area += gone.area;
+        keep.sides |= gone.sides;
+        return lo;
+    }
+
+    RowMask mask_;
+    int32_t width_;
+    int32_t height_;
+    Vector<Node> nodes_;
+    Vector<Span> above_;  // the previous row's runs
+    Vector<Span> here_;   // the current row's
+    int32_t aboveCount_ = 0;
+};
+
 template <class Pixel, bool kBelow>
-int32_t borderArea(const PixelRows<const Pixel>& src, int32_t threshold, Vector<BorderRun>& runs,
-                   Vector<int32_t>& parent, double* area)
+int32_t borderArea(const PixelRows<const Pixel>& src, int32_t threshold, double* area)
 {
-    runs.clear();
-    parent.clear();
-    runs.reserve(expectedRuns(src.width, src.height));
-    parent.reserve(runs.capacity());
-    RowRuns finder(src.width);
-    size_t previousBegin = 0;
-    size_t previousEnd = 0;
+    BorderComponents components(src.width, src.height);
     AttentionPacer pace;
     for (int32_t j = 0; j < src.height; ++j) {
         KOC_RETURN_IF_FAILED(pace.add(src.width));
-        const size_t begin = runs.size();
-        const uint8_t rowSides = static_cast<uint8_t>((j == 0 ? 1 : 0) | (j == src.height - 1 ? 2 : 0));
-        markBeyond<Pixel, kBelow>(src.row(j), src.width, threshold, finder.flags());
-        finder.forEachRun([&](int32_t start, int32_t end) {
-            const uint8_t sides =
-                static_cast<uint8_t>(rowSides | (start == 0 ? 4 : 0) | (end == src.width ? 8 : 0));
-            parent.push_back(static_cast<int32_t>(runs.size()));
-            runs.push_back({start, end - start, sides});
-        });
-        if (runs.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-            return KOC_E_OUT_OF_MEMORY;  // run indices are 32-bit
-        }
-        joinToRowAbove(runs, parent, begin, runs.size(), previousBegin, previousEnd);
-        previousBegin = begin;
-        previousEnd = runs.size();
+        components.mask().mark<Pixel, kBelow>(src.row(j), threshold);
+        KOC_RETURN_IF_FAILED(components.addRow(j));
     }
-    // Roots precede their members: one forward pass moves every run's
-    // length and sides onto its root (a member's root has a lower index, and
-    // only roots are added to, so the order of the additions is free).
-    for (size_t s = 0; s < runs.size(); ++s) {
-        const auto root = static_cast<size_t>(rootInOrder(parent, s));
-        if (root != s) {
-            runs[root].length += runs[s].length;
-            runs[root].sides = static_cast<uint8_t>(runs[root].sides | runs[s].sides);
-        }
+    *area = components.area();
+    return 0;
+}
+
+template <class Pixel>
+int32_t borderAreas(const PixelRows<const Pixel>& src, int32_t aboveThreshold, int32_t belowThreshold,
+                    double* areaAbove, double* areaBelow)
+{
+    BorderComponents above(src.width, src.height);
+    BorderComponents below(src.width, src.height);
+    AttentionPacer pace;
+    for (int32_t j = 0; j < src.height; ++j) {
+        KOC_RETURN_IF_FAILED(pace.add(2 * int64_t{src.width}));
+        RowMask::markBoth<Pixel>(src.row(j), aboveThreshold, belowThreshold, above.mask(), below.mask());
+        KOC_RETURN_IF_FAILED(above.addRow(j));
+        KOC_RETURN_IF_FAILED(below.addRow(j));
     }
-    double sum = 0.0;
-    for (size_t s = 0; s < runs.size(); ++s) {
-        const uint32_t sides = runs[s].sides;
-        // At least two sides: more than one bit set.
-        if (static_cast<size_t>(parent[s]) == s && (sides & (sides - 1)) != 0) {
-            sum += runs[s].length;
-        }
-    }
-    *area = sum;
+    *areaAbove = above.area();
+    *areaBelow = below.area();
     return 0;
 }
 
@@ -290,10 +406,8 @@ int32_t borderComponentArea(const kimg_image* image, int32_t threshold, uint32_t
     PixelRows<const Pixel> src;
     KOC_RETURN_IF_FAILED(viewPixels(image, &src));
     return guarded([&]() -> int32_t {
-        Vector<BorderRun> runs;
-        Vector<int32_t> parent;
-        return polarityFlag == kBlobsBelowThreshold ? borderArea<Pixel, true>(src, threshold, runs, parent, area)
-                                                    : borderArea<Pixel, false>(src, threshold, runs, parent, area);
+        return polarityFlag == kBlobsBelowThreshold ? borderArea<Pixel, true>(src, threshold, area)
+                                                    : borderArea<Pixel, false>(src, threshold, area);
     });
 }
 
@@ -307,12 +421,7 @@ int32_t borderComponentAreas(const kimg_image* image, int32_t aboveThreshold, in
     *areaBelow = 0.0;
     PixelRows<const Pixel> src;
     KOC_RETURN_IF_FAILED(viewPixels(image, &src));
-    return guarded([&]() -> int32_t {
-        Vector<BorderRun> runs;
-        Vector<int32_t> parent;
-        KOC_RETURN_IF_FAILED((borderArea<Pixel, false>(src, aboveThreshold, runs, parent, areaAbove)));
-        return borderArea<Pixel, true>(src, belowThreshold, runs, parent, areaBelow);
-    });
+    return guarded([&]() -> int32_t { return borderAreas<Pixel>(src, aboveThreshold, belowThreshold, areaAbove, areaBelow); });
 }
 
 template int32_t borderComponentAreas<uint8_t>(const kimg_image*, int32_t, int32_t, double*, double*) noexcept;

@@ -98,7 +98,9 @@ TYPED_TEST(BlobLabel, MatchesFloodFillOnRandomImages)
     constexpr int32_t kT = PixelTraits<Pixel>::kCentre;
     std::mt19937 rng(21);
     for (int trial = 0; trial < 120; ++trial) {
-        const int32_t w = 1 + static_cast<int32_t>(rng() % 70), h = 1 + static_cast<int32_t>(rng() % 25);
+        // Some rows past two 64-pixel words, to cross word ends and chunk tails.
+        const int32_t w = 1 + static_cast<int32_t>(rng() % (trial % 3 == 2 ? 200 : 70));
+        const int32_t h = 1 + static_cast<int32_t>(rng() % 25);
         const double density = 0.15 + 0.1 * (trial % 6);
         const uint32_t flag = trial % 2;
         std::bernoulli_distribution on(density);
@@ -161,6 +163,24 @@ TYPED_TEST(BlobLabel, MatchesFloodFillOnRandomImages)
         ASSERT_EQ(0, koc::services::borderComponentAreas<Pixel>(&im.h, kT, kT, &above, &below));
         EXPECT_EQ(flag == 1 ? refArea : otherSide, below);
         EXPECT_EQ(flag == 1 ? otherSide : refArea, above);
+
+        // Both sides at the thresholds the polarity decision uses, one step
+        // either side of the centre, so that the centre value is on both.
+        auto borderArea = [&](auto beyond) {
+            std::vector<bool> side(value.size());
+            for (size_t k = 0; k < value.size(); ++k) {
+                side[k] = beyond(value[k]);
+            }
+            std::vector<int32_t> unused;
+            double sum = 0.0;
+            for (const auto& c : floodFill(value, side, w, h, unused)) {
+                sum += ((c.x0 == 0) + (c.y0 == 0) + (c.x1 == w - 1) + (c.y1 == h - 1)) >= 2 ? c.area : 0;
+            }
+            return sum;
+        };
+        ASSERT_EQ(0, koc::services::borderComponentAreas<Pixel>(&im.h, kT - 1, kT + 1, &above, &below));
+        EXPECT_EQ(borderArea([](int32_t v) { return v > kT - 1; }), above);
+        EXPECT_EQ(borderArea([](int32_t v) { return v < kT + 1; }), below);
     }
 }
 
