@@ -13,7 +13,6 @@
 #include "services/pel_ops.hpp"
 #include "services/attention.hpp"
 #include "services/row_mask.hpp"
-#include "services/row_runs.hpp"
 
 namespace koc::services {
 
@@ -81,28 +80,6 @@ void joinToRowAbove(const Vector<Run>& runs, Vector<int32_t>& parent, size_t beg
     }
 }
 
-// flags[i] = 1 where pixel i lies strictly beyond the threshold. A
-// threshold outside the pixel range makes every flag equal, and the
-// comparison on Pixel keeps the loop narrow enough to vectorise.
-template <class Pixel, bool kBelow>
-void markBeyond(const Pixel* row, int32_t width, int32_t threshold, uint8_t* flags) noexcept
-{
-    constexpr int32_t kMax = PixelTraits<Pixel>::kMax;
-    const auto n = static_cast<size_t>(width);
-    if (kBelow ? threshold <= 0 : threshold >= kMax) {
-        std::fill_n(flags, n, uint8_t{0});
-        return;
-    }
-    if (kBelow ? threshold > kMax : threshold < 0) {
-        std::fill_n(flags, n, uint8_t{1});
-        return;
-    }
-    const auto t = static_cast<Pixel>(threshold);
-    for (size_t i = 0; i < n; ++i) {
-        flags[i] = static_cast<uint8_t>(kBelow ? row[i] < t : row[i] > t);
-    }
-}
-
 // Room for the runs of a typical line image up front, so that the run and
 // parent lists grow a few times rather than a dozen: one run per 16 pixels,
 // capped so a large, sparse image does not reserve megabytes it never uses.
@@ -114,10 +91,10 @@ size_t expectedRuns(int32_t width, int32_t height) noexcept
 
 // Appends the foreground runs of one row.
 template <class Pixel, bool kBelow>
-void cutRow(RowRuns& finder, const Pixel* row, int32_t threshold, int32_t y, int32_t x0, Vector<Segment>& segments,
+void cutRow(RowMask& finder, const Pixel* row, int32_t threshold, int32_t y, int32_t x0, Vector<Segment>& segments,
             Vector<int32_t>& parent)
 {
-    markBeyond<Pixel, kBelow>(row, finder.width(), threshold, finder.flags());
+    finder.mark<Pixel, kBelow>(row, threshold);
     finder.forEachRun([&](int32_t start, int32_t end) {
         int64_t sum = 0;
         for (int32_t i = start; i < end; ++i) {
@@ -137,7 +114,7 @@ int32_t label(const PixelRows<const Pixel>& src, int32_t threshold, BlobResultSe
     parent.reserve(segments.capacity());
     size_t previousBegin = 0;
     size_t previousEnd = 0;
-    RowRuns finder(src.width);
+    RowMask finder(src.width);
     AttentionPacer pace;
     for (int32_t j = 0; j < src.height; ++j) {
         KOC_RETURN_IF_FAILED(pace.add(src.width));
