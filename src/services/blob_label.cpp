@@ -219,15 +219,22 @@ public:
             pendingRoot = -1;
             pendingArea = 0;
         };
-        mask_.forEachRun([&](int32_t start, int32_t end) {
-            while (k < aboveCount_ && above_[static_cast<size_t>(k)].end < start) {
+        const Span* above = above_.data();
+        Span* here = here_.data();
+        const int32_t aboveCount = aboveCount_;
+        const int32_t bounds = mask_.findRuns();
+        const int32_t* bound = mask_.bounds();
+        for (int32_t b = 0; b < bounds; b += 2) {
+            const int32_t start = bound[b];
+            const int32_t end = bound[b + 1];
+            while (k < aboveCount && above[k].end < start) {
                 ++k;
             }
             int32_t root = -1;
-            for (int32_t m = k; m < aboveCount_ && above_[static_cast<size_t>(m)].start <= end; ++m) {
+            for (int32_t m = k; m < aboveCount && above[m].start <= end; ++m) {
                 // The root seen when that run was cut, unless a union since
                 // then has made it a member.
-                int32_t r = above_[static_cast<size_t>(m)].root;
+                int32_t r = above[m].root;
                 if (nodes_[static_cast<size_t>(r)].parent != r) {
                     r = findRoot(r);
                 }
@@ -251,8 +258,8 @@ public:
             if (sides != 0) {
                 nodes_[static_cast<size_t>(root)].sides |= sides;
             }
-            here_[static_cast<size_t>(count++)] = {start, end, root};
-        });
+            here[count++] = {start, end, root};
+        }
         flush();
         std::swap(above_, here_);
         aboveCount_ = count;

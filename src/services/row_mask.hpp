@@ -27,7 +27,9 @@ public:
     // Sized for rows of width pixels. Must run inside koc::guarded (it
     // allocates).
     explicit RowMask(int32_t width)
-        : words_(static_cast<size_t>(width / 64 + 1), 0), flags_(static_cast<size_t>(width / 64 + 1) * 64, 0),
+        : words_(static_cast<size_t>(width / 64 + 1), 0),
+          flags_(static_cast<size_t>(width / 64 + 1) * 64, 0),
+          bounds_(static_cast<size_t>(width) + 2),
           width_(width)
     {
     }
@@ -67,31 +69,42 @@ public:
         below.mark<Pixel, true>(row, belowThreshold);
     }
 
-    // Calls fn(start, end) for each run of set bits, left to right, end
-    // exclusive.
-    template <class Fn>
-    void forEachRun(Fn&& fn) const
+    // The mask's runs of set bits, left to right: run i starts at
+    // bounds()[2i] and ends (exclusive) at bounds()[2i + 1]. Returns 2 x the
+    // run count. Listing the bounds first keeps the branch on which end a
+    // transition is out of the loop, and leaves the caller a plain loop.
+    int32_t findRuns() noexcept
     {
         // A transition is a bit that differs from its left neighbour; the
         // zero bits past the width (there is always at least one) close a run
         // that reaches the end.
+        int32_t* out = bounds_.data();
+        int32_t n = 0;
         uint64_t left = 0;  // the previous word's top bit
-        bool inside = false;
-        int32_t start = 0;
         for (size_t w = 0; w < words_.size(); ++w) {
             const uint64_t m = words_[w];
             uint64_t change = m ^ ((m << 1) | left);
             left = m >> 63;
+            const auto base = static_cast<int32_t>(w * 64);
             while (change != 0) {
-                const int32_t at = static_cast<int32_t>(w * 64) + std::countr_zero(change);
+                out[n++] = base + std::countr_zero(change);
                 change &= change - 1;
-                if (!inside) {
-                    start = at;
-                } else {
-                    fn(start, at);
-                }
-                inside = !inside;
             }
+        }
+        return n;
+    }
+
+    const int32_t* bounds() const noexcept { return bounds_.data(); }
+
+    // Calls fn(start, end) for each run of set bits, left to right, end
+    // exclusive.
+    template <class Fn>
+    void forEachRun(Fn&& fn)
+    {
+        const int32_t n = findRuns();
+        const int32_t* b = bounds_.data();
+        for (int32_t i = 0; i < n; i += 2) {
+            fn(b[i], b[i + 1]);
         }
     }
 
@@ -241,6 +254,7 @@ private:
 
     Vector<uint64_t> words_;  // width / 64 + 1: the last holds the tail and at least one zero bit
     Vector<uint8_t> flags_;   // the portable way's byte flags, a whole number of words long
+    Vector<int32_t> bounds_;  // at most width + 1 transitions
     int32_t width_;
 };
 
