@@ -36,9 +36,8 @@ template <class Pixel>
 int32_t borderComponentArea(const kimg_image* image, int32_t threshold, uint32_t polarityFlag, double* area) noexcept;
 
 // The border-touching areas of one image above aboveThreshold and below
-// belowThreshold, as two borderComponentArea calls give them, with one set
-// of scratch lists for both: the polarity decision asks both questions of
-// the same image.
+// belowThreshold, as two borderComponentArea calls give them, from one read
+// of the image: the polarity decision asks both questions of the same image.
 template <class Pixel>
 int32_t borderComponentAreas(const kimg_image* image, int32_t aboveThreshold, int32_t belowThreshold,
                              double* areaAbove, double* areaBelow) noexcept;
