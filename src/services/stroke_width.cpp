@@ -1,15 +1,18 @@
-// stroke_width.cpp: minimum stroke width by run-length passes. The
-// horizontal runs come from one scan per row. For the vertical and the two
-// diagonal directions a forward pass (top to bottom) counts, per pixel, the
-// mark pixels of its run up to and including itself; a backward pass
-// (bottom to top) then hands each run's total, held by its last pixel, back
-// up the run and folds it into the minimum. Every pass walks rows, so the
-// directions that cross rows stay cache-friendly, and the cost is linear in
-// the pixels whatever the stroke widths.
+// stroke_width.cpp: minimum stroke width by run-length passes. A run's
+// length through a pixel is its count of mark pixels from one end up to the
+// pixel plus the count from the other end, less one. Four row passes,
+// alternately down and up the image, find them all: the first takes the
+// horizontal runs from one scan per row, and each cross-row direction
+// (vertical and the two diagonals) is counted one way into a scratch plane
+// by one pass and the other way by the next, which meets the plane's counts
+// there. Every pass walks rows, so the directions that cross rows stay
+// cache-friendly, and the cost is linear in the pixels whatever the stroke
+// widths.
 #include "services/stroke_width.hpp"
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -19,6 +22,10 @@
 #include "services/guard.hpp"
 #include "services/memory.hpp"
 #include "services/row_runs.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace koc::services {
 
@@ -36,6 +43,35 @@ struct MarkRange {
     }
 };
 
+#if defined(__SSE2__)
+// Sixteen pixels at a time: the compiler's own vector forms of the
+// saturating steps below are compare-and-blend sequences about three times
+// as long as the saturating adds SSE2 has for them.
+struct MarkRange16 {
+    __m128i lo;
+    __m128i span;
+    explicit MarkRange16(const MarkRange& m) noexcept
+        : lo(_mm_set1_epi8(static_cast<char>(m.lo))), span(_mm_set1_epi8(static_cast<char>(m.span)))
+    {
+    }
+    __m128i mask(const uint8_t* v) const noexcept
+    {
+        const __m128i d = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)), lo);
+        return _mm_cmpeq_epi8(_mm_min_epu8(d, span), d);
+    }
+};
+
+inline __m128i load16(const uint8_t* p) noexcept
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+inline void store16(uint8_t* p, __m128i v) noexcept
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+#endif
+
 // Frees a scratch block taken from Allocator<uint8_t>.
 struct ScratchRelease {
     size_t size = 0;
@@ -47,79 +83,173 @@ constexpr uint8_t saturatingInc(uint8_t v) noexcept
     return static_cast<uint8_t>(v == 255 ? 255 : v + 1);
 }
 
-int32_t horizontalRuns(const PixelRows<const uint8_t>& src, const MarkRange& mark, const PixelRows<uint8_t>& out)
+constexpr uint8_t saturatingAdd(uint8_t a, uint8_t b) noexcept
 {
-    AttentionPacer pace;
-    RowRuns runs(src.width);
-    uint8_t* flags = runs.flags();
-    for (int32_t j = 0; j < src.height; ++j) {
-        KOC_RETURN_IF_FAILED(pace.add(src.width));
-        const uint8_t* s = src.row(j);
-        uint8_t* o = out.row(j);
-        for (int32_t i = 0; i < src.width; ++i) {
-            flags[i] = static_cast<uint8_t>(mark.mask(s[i]) & 1);
-            o[i] = 0;
-        }
-        runs.forEachRun([o](int32_t start, int32_t end) {
-            const auto length = static_cast<uint8_t>(std::min(end - start, 255));
-            for (int32_t i = start; i < end; ++i) {
-                o[i] = length;
-            }
-        });
-    }
-    return 0;
+    const auto sum = static_cast<uint8_t>(a + b);
+    return static_cast<uint8_t>(sum < a ? 255 : sum);
 }
 
-// Runs along (d, 1): the successor of (x, y) is (x + d, y + 1), d in
-// {-1, 0, 1}. count is a width x height scratch buffer.
-int32_t crossRowRuns(const PixelRows<const uint8_t>& src, const MarkRange& mark, int32_t d, uint8_t* count,
-                     const PixelRows<uint8_t>& out)
+// A run's length through a pixel is its count one way (the run's mark
+// pixels up to and including the pixel) plus its count the other way, less
+// one. Both are counted clamped to 255, and a + (b - 1), added with
+// saturation, is still the length clamped to 255. For a ground pixel b - 1
+// wraps to 255, but its horizontal width is already 0, which the minimum
+// keeps.
+constexpr uint8_t runLength(uint8_t a, uint8_t b) noexcept
+{
+    return saturatingAdd(a, static_cast<uint8_t>(b - 1));
+}
+
+// Scratch for the cross-row directions: one count plane with a zero row
+// above and below and a zero column on either side, so that a neighbour
+// outside the window counts as ground without a test (the rows above and
+// below also stand for the rolling counts' row outside the window), and two
+// rolling rows padded the same way. Only the padding is zeroed up front:
+// each pass writes a row before any later row reads it.
+class CountScratch {
+public:
+    CountScratch(int32_t width, int32_t height)
+        : stride_(static_cast<size_t>(width) + 2),
+          size_(stride_ * (static_cast<size_t>(height) + 4)),
+          block_(Allocator<uint8_t>().allocate(size_), {size_}),
+          height_(height)
+    {
+        uint8_t* b = block_.get();
+        std::memset(b, 0, stride_);
+        std::memset(b + stride_ * (static_cast<size_t>(height) + 1), 0, 3 * stride_);
+        for (int32_t j = 0; j < height; ++j) {
+            plane(j)[-1] = 0;
+            plane(j)[width] = 0;
+        }
+    }
+
+    // Row j of the plane, -1 <= j <= height.
+    uint8_t* plane(int32_t j) const noexcept
+    {
+        return block_.get() + stride_ * static_cast<size_t>(j + 1) + 1;
+    }
+
+    // Two rows for the counts of the direction a pass meets the plane with:
+    // only their padding is read before a pass writes them.
+    uint8_t* rolling(int32_t k) const noexcept { return plane(height_ + 1 + k); }
+
+private:
+    size_t stride_;
+    size_t size_;
+    std::unique_ptr<uint8_t[], ScratchRelease> block_;
+    int32_t height_;
+};
+
+// One row of a pass after the first: the rolling counts of the direction
+// the pass meets (from the row last written at column i + kLast, into cur)
+// meet the plane row's counts of that direction the other way; with
+// kRefill, the plane row then takes the next direction's counts (from the
+// plane row last written at column i + kPlaneLast). What the pointers reach
+// never overlaps, so the loop vectorises.
+template <int32_t kLast, bool kRefill, int32_t kPlaneLast>
+void meetRow(const uint8_t* __restrict s, const MarkRange mark, const int32_t w, const uint8_t* __restrict last,
+             uint8_t* __restrict cur, uint8_t* __restrict o, uint8_t* __restrict plane,
+             const uint8_t* __restrict planeLast) noexcept
+{
+    int32_t i = 0;
+#if defined(__SSE2__)
+    const MarkRange16 mark16(mark);
+    const __m128i one = _mm_set1_epi8(1);
+    for (; i + 16 <= w; i += 16) {
+        const __m128i m = mark16.mask(s + i);
+        const __m128i count = _mm_and_si128(_mm_adds_epu8(load16(last + i + kLast), one), m);
+        store16(cur + i, count);
+        const __m128i length = _mm_adds_epu8(load16(plane + i), _mm_sub_epi8(count, one));
+        store16(o + i, _mm_min_epu8(load16(o + i), length));
+        if constexpr (kRefill) {
+            store16(plane + i, _mm_and_si128(_mm_adds_epu8(load16(planeLast + i + kPlaneLast), one), m));
+        }
+    }
+#endif
+    for (; i < w; ++i) {
+        const uint8_t m = mark.mask(s[i]);
+        const auto count = static_cast<uint8_t>(saturatingInc(last[i + kLast]) & m);
+        cur[i] = count;
+        o[i] = std::min(o[i], runLength(plane[i], count));
+        if constexpr (kRefill) {
+            plane[i] = static_cast<uint8_t>(saturatingInc(planeLast[i + kPlaneLast]) & m);
+        }
+    }
+}
+
+// Fills out with the minimum over the four directions' run lengths in four
+// row passes, alternating down and up. Each cross-row direction is counted
+// into the plane by one pass and met by its counts the other way in the
+// next, which overwrites the plane row it has just read with the next
+// direction's counts:
+//   down: horizontal runs; vertical prefix -> plane
+//   up:   vertical suffix (rolling) meets the plane; (1, 1) suffix -> plane
+//   down: (1, 1) prefix (rolling) meets the plane; (-1, 1) prefix -> plane
+//   up:   (-1, 1) suffix (rolling) meets the plane
+int32_t minimumRunLengths(const PixelRows<const uint8_t>& src, const MarkRange& mark, const PixelRows<uint8_t>& out)
 {
     AttentionPacer pace;
     const int32_t w = src.width;
-    const auto rowOf = [count, w](int32_t j) { return count + static_cast<intptr_t>(j) * w; };
-    // Columns whose predecessor (x - d, y - 1) lies outside the window.
-    const int32_t lo = d > 0 ? 1 : 0;
-    const int32_t hi = d < 0 ? w - 1 : w;
+    const int32_t h = src.height;
+    CountScratch scratch(w, h);
+    RowRuns runs(w);
+    uint8_t* flags = runs.flags();
+#if defined(__SSE2__)
+    const MarkRange16 mark16(mark);
+    const __m128i one = _mm_set1_epi8(1);
+#endif
 
-    for (int32_t j = 0; j < src.height; ++j) {
+    for (int32_t j = 0; j < h; ++j) {
         KOC_RETURN_IF_FAILED(pace.add(w));
         const uint8_t* s = src.row(j);
-        uint8_t* c = rowOf(j);
-        if (j == 0) {
-            for (int32_t i = 0; i < w; ++i) {
-                c[i] = static_cast<uint8_t>(mark.mask(s[i]) & 1);
-            }
-            continue;
+        uint8_t* o = out.row(j);
+        uint8_t* a = scratch.plane(j);
+        const uint8_t* above = scratch.plane(j - 1);
+        int32_t i = 0;
+#if defined(__SSE2__)
+        for (; i + 16 <= w; i += 16) {
+            const __m128i m = mark16.mask(s + i);
+            store16(flags + i, _mm_and_si128(m, one));
+            store16(o + i, _mm_setzero_si128());
+            store16(a + i, _mm_and_si128(_mm_adds_epu8(load16(above + i), one), m));
         }
-        const uint8_t* prev = rowOf(j - 1);
-        for (int32_t i = 0; i < lo; ++i) {
-            c[i] = static_cast<uint8_t>(mark.mask(s[i]) & 1);
+#endif
+        for (; i < w; ++i) {
+            const uint8_t m = mark.mask(s[i]);
+            flags[i] = static_cast<uint8_t>(m & 1);
+            o[i] = 0;
+            a[i] = static_cast<uint8_t>(saturatingInc(above[i]) & m);
         }
-        for (int32_t i = lo; i < hi; ++i) {
-            c[i] = static_cast<uint8_t>(saturatingInc(prev[i - d]) & mark.mask(s[i]));
-        }
-        for (int32_t i = std::max(hi, lo); i < w; ++i) {
-            c[i] = static_cast<uint8_t>(mark.mask(s[i]) & 1);
-        }
+        runs.forEachRun([o](int32_t start, int32_t end) {
+            const auto length = static_cast<uint8_t>(std::min(end - start, 255));
+            std::memset(o + start, length, static_cast<size_t>(end - start));
+        });
     }
 
-    for (int32_t j = src.height - 1; j >= 0; --j) {
+    // The rolling counts: cur is written from the row last written (first
+    // the zero row outside the window) and then takes its place.
+    const uint8_t* last = scratch.plane(h);
+    uint8_t* cur = scratch.rolling(0);
+    uint8_t* spare = scratch.rolling(1);
+    for (int32_t j = h - 1; j >= 0; --j) {
         KOC_RETURN_IF_FAILED(pace.add(w));
-        uint8_t* c = rowOf(j);
-        uint8_t* o = out.row(j);
-        if (j + 1 < src.height) {
-            const uint8_t* next = rowOf(j + 1);
-            const int32_t from = std::max(0, -d);
-            const int32_t to = std::min(w, w - d);
-            for (int32_t i = from; i < to; ++i) {
-                const uint8_t total = next[i + d];
-                c[i] = (c[i] != 0 && total != 0) ? total : c[i];
-            }
-        }
-        for (int32_t i = 0; i < w; ++i) {
-            o[i] = std::min(o[i], c[i]);
-        }
+        meetRow<0, true, 1>(src.row(j), mark, w, last, cur, out.row(j), scratch.plane(j), scratch.plane(j + 1));
+        last = cur;
+        std::swap(cur, spare);
+    }
+    last = scratch.plane(-1);
+    for (int32_t j = 0; j < h; ++j) {
+        KOC_RETURN_IF_FAILED(pace.add(w));
+        meetRow<-1, true, 1>(src.row(j), mark, w, last, cur, out.row(j), scratch.plane(j), scratch.plane(j - 1));
+        last = cur;
+        std::swap(cur, spare);
+    }
+    last = scratch.plane(h);
+    for (int32_t j = h - 1; j >= 0; --j) {
+        KOC_RETURN_IF_FAILED(pace.add(w));
+        meetRow<-1, false, 0>(src.row(j), mark, w, last, cur, out.row(j), scratch.plane(j), nullptr);
+        last = cur;
+        std::swap(cur, spare);
     }
     return 0;
 }
@@ -276,7 +406,7 @@ int32_t strokeDetect8(const kimg_image* source, const StrokeDetectParams* params
     PixelRows<const uint8_t> src;
     KOC_RETURN_IF_FAILED(viewPixels(source, &src));
     ScopedImage fresh;
-    KOC_RETURN_IF_FAILED(newImageLikeForOverwrite(source, KIMG_DEPTH_8, fresh.get()));  // horizontalRuns writes it all
+    KOC_RETURN_IF_FAILED(newImageLikeForOverwrite(source, KIMG_DEPTH_8, fresh.get()));  // written in full
     PixelRows<uint8_t> out;
     KOC_RETURN_IF_FAILED(viewPixels(fresh.get(), &out));
 
@@ -284,14 +414,7 @@ int32_t strokeDetect8(const kimg_image* source, const StrokeDetectParams* params
                          static_cast<uint8_t>(params->markHigh - params->markLow)};
     BlobResultSet marks;
     const int32_t rc = guarded([&]() -> int32_t {
-        KOC_RETURN_IF_FAILED(horizontalRuns(src, mark, out));
-        // Not zeroed: each direction's forward pass writes a row before
-        // the next row reads it.
-        const size_t pixels = static_cast<size_t>(src.width) * static_cast<size_t>(src.height);
-        const std::unique_ptr<uint8_t[], ScratchRelease> count(Allocator<uint8_t>().allocate(pixels), {pixels});
-        for (const int32_t d : {0, 1, -1}) {
-            KOC_RETURN_IF_FAILED(crossRowRuns(src, mark, d, count.get(), out));
-        }
+        KOC_RETURN_IF_FAILED(minimumRunLengths(src, mark, out));
         return params->strokesOnly ? clearSpecks(fresh.get(), out, marks) : 0;
     });
     if (rc < 0) {

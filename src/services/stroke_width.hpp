@@ -55,8 +55,8 @@ struct StrokeDetectResult {
 // are about as thick as the strokes and stay; so does everything when the
 // specks outnumber the text so far that no characters' size can be told. KOC_E_BAD_ARGUMENT when markLow > markHigh or either
 // lies outside 0 .. 255; the image codes of pel_ops.hpp otherwise. On
-// failure the result is unchanged. Cost: seven row passes over the pixels, one
-// 8-bit scratch image.
+// failure the result is unchanged. Cost: four row passes over the pixels, one
+// 8-bit scratch plane.
 int32_t strokeDetect8(const kimg_image* source, const StrokeDetectParams* params, StrokeDetectResult* result) noexcept;
 
 // image shares the result's pixels.
