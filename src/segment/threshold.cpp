@@ -41,6 +41,8 @@ int32_t clearThinStrokes(const kimg_image* source, const kimg_image* widths, int
     KOC_RETURN_IF_FAILED(services::newImageLikeForOverwrite(source, KIMG_DEPTH_8, fresh.get()));
     services::PixelRows<uint8_t> dst;
     KOC_RETURN_IF_FAILED(services::viewPixels(fresh.get(), &dst));
+    KOC_ASSERT(cut >= 1 && cut <= 256);
+    const auto below = static_cast<uint8_t>(cut - 1);
     services::AttentionPacer pace;
     for (int32_t j = 0; j < src.height; ++j) {
         KOC_RETURN_IF_FAILED(pace.add(src.width));
@@ -48,9 +50,11 @@ int32_t clearThinStrokes(const kimg_image* source, const kimg_image* widths, int
         const uint8_t* w = width.row(j);
         uint8_t* o = dst.row(j);
         // Branch-free (the widths of marks and ground alternate too often
-        // for a branch to be predicted) so that the loop vectorises.
+        // for a branch to be predicted), and compared in 8 bits, so that
+        // the loop vectorises sixteen pixels per step (against cut as a
+        // 32-bit value the compiler widened every width to 32 bits).
         for (int32_t i = 0; i < src.width; ++i) {
-            const auto thin = static_cast<uint8_t>(-static_cast<int32_t>(w[i] < cut));
+            const auto thin = static_cast<uint8_t>(w[i] <= below ? 0xFF : 0);
             o[i] = static_cast<uint8_t>((fill & thin) | (a[i] & ~thin));
         }
     }
