@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <tuple>
 #include <vector>
 
 #include "koc/koc.h"
 #include "segment/segment_internal.hpp"
 #include "services/blob_run.hpp"
+#include "services/stroke_width.hpp"
 #include "support/fakes.hpp"
 
 namespace {
@@ -202,6 +204,65 @@ TEST(SuppressionMarks, HandedLabellingIsTheOutputsOwn)
             }
         }
     }
+}
+
+// The cut comes from a short count when the thin tail lies at the narrow
+// widths and from the full width histogram otherwise; either way the output
+// must be what the full histogram's cut gives. Random bars of one thickness
+// per image (tails on both sides of the short count's reach) with a few
+// one-pixel scratches and two-pixel bars, at widths off the sixteen-pixel step and one wider
+// than the byte counters' 255 steps.
+TEST(SuppressionCut, SameAsFullWidthHistogram)
+{
+    bool narrowTail = false, wideTail = false;
+    int32_t seed = 0;
+    for (const auto& size : {std::pair(37, 29), std::pair(303, 61), std::pair(4200, 9), std::pair(15, 40)}) {
+        const int32_t w = size.first, h = size.second;  // (older compilers capture no structured bindings)
+        for (const int32_t thickness : {1, 2, 3, 4, 6, 9, 12}) {
+            std::mt19937 rng(static_cast<uint32_t>(++seed));
+            std::vector<uint8_t> ink(static_cast<size_t>(w * h), 0);
+            const auto fill = [&](int32_t x0, int32_t y0, int32_t bw, int32_t bh) {
+                for (int32_t y = y0; y < std::min(h, y0 + bh); ++y)
+                    for (int32_t x = x0; x < std::min(w, x0 + bw); ++x) ink[static_cast<size_t>(y * w + x)] = 1;
+            };
+            for (int32_t y0 = 1; y0 + thickness < h; y0 += thickness + 5)  // a long bar per 100-pixel cell
+                for (int32_t x0 = 1; x0 + thickness < w; x0 += 100) fill(x0, y0, 60 + static_cast<int32_t>(rng() % 30), thickness);
+            for (int32_t x = 0; x < w; x += 23) fill(x, x * 7 % h, 1, 1);
+            for (int32_t x = 5; x < w; x += 120) fill(x, x * 3 % h, 10, 2);  // cleared only under a wide tail
+            for (const uint32_t polarity : {1u, 2u}) {
+                const int inkGrey = polarity == 1 ? 30 : 225, groundGrey = polarity == 1 ? 210 : 40;
+                Image src(test::makeImage8(w, h, [&](int32_t x, int32_t y) {
+                    return ink[static_cast<size_t>(y * w + x)] ? inkGrey : groundGrey;
+                }));
+                koc::services::StrokeDetectParams range;
+                range.strokesOnly = true;
+                range.markLow = polarity == 1 ? 0 : 149;
+                range.markHigh = polarity == 1 ? 107 : 255;
+                koc::services::StrokeDetectResult strokes;
+                ASSERT_EQ(0, koc::services::strokeDetect8(&src.h, &range, &strokes));
+                Image widths;
+                ASSERT_EQ(0, koc::services::strokeDetectMinStrokeWidthImage(&strokes, &widths.h));
+                uint32_t hist[256] = {};
+                for (int32_t y = 0; y < h; ++y)
+                    for (int32_t x = 0; x < w; ++x) ++hist[widths.at(x, y)];
+                int32_t low = 0, high = 0;
+                ASSERT_EQ(0, koc::services::strokeWidthTails(hist, 0.1, 0.1, &low, &high));
+                (low <= 3 ? narrowTail : wideTail) = true;
+                const int32_t cut = std::max(low - 2, 1);
+
+                Image out;
+                ASSERT_EQ(0, suppressBackground(&src.h, polarity, polarity == 1 ? 1 : 0, &out.h));
+                int32_t mismatches = 0;
+                for (int32_t y = 0; y < h; ++y)
+                    for (int32_t x = 0; x < w; ++x) {
+                        const int expected = widths.at(x, y) < cut ? (polarity == 1 ? 255 : 0) : src.at(x, y);
+                        mismatches += out.at(x, y) != expected;
+                    }
+                EXPECT_EQ(0, mismatches) << w << "x" << h << " thickness " << thickness << " polarity " << polarity;
+            }
+        }
+    }
+    EXPECT_TRUE(narrowTail && wideTail);
 }
 
 }  // namespace
