@@ -343,14 +343,34 @@ int32_t clearSpecks(const kimg_image* widthImage, const PixelRows<uint8_t>& out,
         }
     };
     AttentionPacer pace;
-    std::array<uint64_t, 256> hist{};
+    // Four partial histograms, a pixel's by its place in the run: the
+    // pixels of one stroke share a width, and one bin's increments would
+    // each wait for the previous one's store.
+    std::array<std::array<uint64_t, 256>, 4> parts{};
     uint64_t counted = 0;
     for (const Blob& b : blobs.blobs) {
         if (int64_t{b.area} * 4 >= reference && canBeCharacter(b)) {
             KOC_RETURN_IF_FAILED(pace.add(b.area));
-            forEachPixel(b, [&](uint8_t w) { ++hist[w]; });
+            for (int32_t r = 0; r < b.runCount; ++r) {
+                const BlobRun& run = blobs.runs[static_cast<size_t>(b.firstRun + r)];
+                const uint8_t* row = out.row(run.y - out.y) + (run.x - out.x);
+                int32_t i = 0;
+                for (; i + 4 <= run.length; i += 4) {
+                    ++parts[0][row[i]];
+                    ++parts[1][row[i + 1]];
+                    ++parts[2][row[i + 2]];
+                    ++parts[3][row[i + 3]];
+                }
+                for (; i < run.length; ++i) {
+                    ++parts[static_cast<size_t>(i & 3)][row[i]];
+                }
+            }
             counted += static_cast<uint64_t>(b.area);
         }
+    }
+    std::array<uint64_t, 256> hist{};
+    for (size_t v = 0; v < hist.size(); ++v) {
+        hist[v] = parts[0][v] + parts[1][v] + parts[2][v] + parts[3][v];
     }
     int32_t stroke = 0;
     for (uint64_t cum = 0; stroke < 255; ++stroke) {
