@@ -220,7 +220,7 @@ nlohmann::ordered_json reportJson(const ImageReport& report, const nlohmann::ord
                              {"lineHeight", round3(line.lineHeight)},
                              {"threshold", line.hasThreshold ? nlohmann::ordered_json(line.threshold) : nlohmann::ordered_json(nullptr)},
                              {"positions", positions},
-                             {"stats", line.stats}});
+                             {"stats", line.stats ? lineStatsJson(*line.stats->get()) : nlohmann::ordered_json::object()}});
         }
         nlohmann::ordered_json paragraph = {{"index", p.index}, {"rect", quadJson(p.rect)}, {"lines", lines}};
         if (p.failure) {

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <new>
 #include <utility>
 
 #include "output.hpp"
@@ -148,7 +150,11 @@ LineReport lineReport(const koc_charSegmentLineResult& line, double lineHeight, 
         }
     }
     if (keepStats) {
-        out.stats = lineStatsJson(line.stats);
+        auto stats = std::make_shared<koc::LineStats>();
+        if (stats->assign(std::nothrow, line.stats) < 0) {
+            throw std::bad_alloc();
+        }
+        out.stats = std::move(stats);
     }
     if (line.stats.isComputed != 0 && line.stats.minBandHeight != INT32_MAX) {
         out.band = pointsOf(line.stats.bandRect);

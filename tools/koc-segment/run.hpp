@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,7 +54,11 @@ struct LineReport {
     uint32_t threshold = 0;
     std::vector<PositionReport> positions;
     kmath_shapeAffineRectPoints band{}; // the line's band (all zero: none)
-    nlohmann::ordered_json stats = nlohmann::ordered_json::object();
+    // The library's record, copied when the run asks for it (--json) and
+    // turned into JSON only when the output is written: a record of a few
+    // arrays rather than a tree of small blocks kept per line for the whole
+    // run (which also left every later line's scratch on fresh pages).
+    std::shared_ptr<koc::LineStats> stats;
     // Kept only when the run asks for them (RunRequest::keepLineImages).
     LineImage rectified, normalized, binarized;
 };
