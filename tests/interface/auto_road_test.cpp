@@ -13,6 +13,7 @@
 
 #include "koc/koc.h"
 #include "support/fakes.hpp"
+#include "support/paragraph.hpp"
 #include "support/text_image.hpp"
 
 namespace {
@@ -54,26 +55,8 @@ struct AutoCall {
     }
 };
 
-// Mark rectangles of the paragraph's first line, spaces left out: Po's x
-// and y, Px's x, Py's y.
-using Marks = std::vector<std::array<double, 4>>;
-Marks marks(const koc_charSegmentParagraphResult& result)
-{
-    Marks out;
-    const auto* lines = static_cast<const koc_charSegmentLineResult*>(result.lineResults.base.begin);
-    if (result.lineResults.base.size < 1 || lines[0].isFound == 0) {
-        return out;
-    }
-    const auto* p = static_cast<const koc_charSegmentPositionResult*>(lines[0].positionResults.base.begin);
-    for (intptr_t i = 0; i < lines[0].positionResults.base.size; ++i) {
-        kmath_shapeAffineRectPoints q{};
-        kmath_shapeAffineRect_getPoints(&p[i].markRect, &q);
-        if (p[i].isSpace == 0) {
-            out.push_back({q.po.x, q.po.y, q.px.x, q.py.y});
-        }
-    }
-    return out;
-}
+using Marks = std::vector<test::MarkBox>;
+using test::markBoxes;
 
 // The paragraph the Ext entry point gives with the record and extensions
 // the auto road reports.
@@ -86,7 +69,7 @@ Marks extMarks(const kimg_image& image, const kmath_shapeAffineRect& rect,
     const int32_t rc = depth == 8 ? koc_segmentCharactersParagraphExt8(&image, &rect, &params, &ext, &result)
                                   : koc_segmentCharactersParagraphExt16(&image, &rect, &params, &ext, &result);
     EXPECT_EQ(0, rc);
-    Marks out = marks(result);
+    Marks out = markBoxes(result);
     koc_charSegmentParagraphResult_destruct(&result);
     return out;
 }
@@ -186,7 +169,7 @@ TEST(AutoRoad, FusedPairTakesTheSplitRunOnBothDepths)
         koc_charSegmentExtensions plain = call.report.extensions;
         plain.splitTouchingGlyphs = 0;
         EXPECT_EQ(9u, extMarks(image.img, rect, call.report.params, plain, depth).size());
-        const Marks got = marks(call.result);
+        const Marks got = markBoxes(call.result);
         ASSERT_EQ(10u, got.size());
         const Layout l = layout();
         for (const int32_t k : {kFusedLeft, kFusedLeft + 1}) {
@@ -217,8 +200,8 @@ TEST(AutoRoad, RangeImageTwinAgreesWithItsExtEntryPoint)
     koc_charSegmentParagraphResult_construct(&ext);
     ASSERT_EQ(0, koc_segmentCharactersParagraphRangeImageExt16(&range, &rect, &call.report.params,
                                                                &call.report.extensions, &ext));
-    EXPECT_EQ(marks(call.result), marks(ext));
-    EXPECT_GE(marks(ext).size(), 9u);
+    EXPECT_EQ(markBoxes(call.result), markBoxes(ext));
+    EXPECT_GE(markBoxes(ext).size(), 9u);
     koc_charSegmentParagraphResult_destruct(&ext);
     k3img_rangeImage16_destruct(&range);
 }
@@ -238,8 +221,8 @@ TEST(AutoRoad, PinnedFieldsAndGivenExtensionsWin)
     EXPECT_EQ(0u, call.report.extensions.splitTouchingGlyphs);
     EXPECT_EQ(0u, call.report.isSplitRetried);
     EXPECT_EQ(5, call.report.extensions.walkNodeBudget);
-    EXPECT_EQ(9u, marks(call.result).size());
-    EXPECT_EQ(marks(call.result), extMarks(image.img, rect, call.report.params, call.report.extensions));
+    EXPECT_EQ(9u, markBoxes(call.result).size());
+    EXPECT_EQ(markBoxes(call.result), extMarks(image.img, rect, call.report.params, call.report.extensions));
 
     // Switches the caller set but did not pin are chosen: off on this clean line.
     AutoCall unpinned;
@@ -255,7 +238,7 @@ TEST(AutoRoad, PinnedFieldsAndGivenExtensionsWin)
     ASSERT_EQ(0, on.run(image.img, rect, 0, KOC_PIN_EXT_SPLIT_TOUCHING_GLYPHS));
     EXPECT_EQ(1u, on.report.extensions.splitTouchingGlyphs);
     EXPECT_EQ(0u, on.report.isSplitRetried);
-    EXPECT_EQ(10u, marks(on.result).size());
+    EXPECT_EQ(10u, markBoxes(on.result).size());
 }
 
 // On a noisy line the walk's budget and band-aware elements come on, unless

@@ -243,8 +243,9 @@ TEST(EntryPoints, SixteenBitImagesNeedTheGradientMethodButEightBitOnesTakeEither
     k3img_rangeImage16_destruct(&range);
 }
 
-// Holes in a range image are filled before the line is searched, so the
-// line is found as on the intact image.
+// Holes in a range image (dropouts read as 0, as sensors deliver them) are
+// filled before the line is searched, so the line is found as on the intact
+// image.
 TEST(EntryPoints, RangeImageWithMaskedHolesFindsTheLine)
 {
     test::TextLine line;
@@ -252,7 +253,6 @@ TEST(EntryPoints, RangeImageWithMaskedHolesFindsTheLine)
     Owned mask(test::makeImage8(line.width, line.height, [](int x, int y) {
         return ((x / 9) % 7 == 3 && (y / 5) % 3 == 1) ? 0 : 255;  // scattered dropouts
     }));
-    // Dropouts read as 0 in the range data, as sensors deliver them.
     kimg_window w;
     kimg_window_init(&w, &image16.img);
     kimg_windowConst m;
@@ -270,33 +270,7 @@ TEST(EntryPoints, RangeImageWithMaskedHolesFindsTheLine)
     ASSERT_EQ(0, koc_segmentCharactersRangeImage16(&range, &call.rects, &call.params, &call.result));
     EXPECT_EQ(1, call.line(0, 0).isFound);
     EXPECT_LE(std::min(call.line(0, 0).lineAngle, 360.0 - call.line(0, 0).lineAngle), 1.01);
-    koc_charSegmentParagraphResult paragraph;
-    koc_charSegmentParagraphResult_construct(&paragraph);
-    const auto* first = static_cast<const kmath_shapeAffineRect*>(call.rects.base.begin);
-    ASSERT_EQ(0, koc_segmentCharactersParagraphRangeImage16(&range, first, &call.params, &paragraph));
-    EXPECT_EQ(1, paragraph.isComputed);
-    koc_charSegmentParagraphResult_destruct(&paragraph);
     k3img_rangeImage16_destruct(&range);
-}
-
-TEST(EntryPoints, ExtractionRecordsTheParametersItWasGiven)
-{
-    Owned image(test::makeImage8(120, 60, [](int, int) { return 90; }));
-    koc_charSegmentRunParams params;
-    koc_charSegmentRunParams_construct(&params);
-    params.maxCharHeight = 42;
-    params.limitCharHeight = 1;
-    params.maxSkewAngle = 7;
-    koc_lineExtractResult out;
-    koc_lineExtractResult_construct(&out);
-    const kmath_shapeAffineRect rect = test::boxRect(5, 5, 110, 50);
-    ASSERT_EQ(0, koc_extractLineAndNormalize_(&image.img, nullptr, nullptr, &rect, &params, &out));
-    EXPECT_EQ(0, out.isLineFound);
-    EXPECT_EQ(42, out.params.maxHeight);
-    EXPECT_EQ(1u, out.params.limitHeight);
-    EXPECT_EQ(7.0, out.params.maxSkewAngle);
-    koc_lineExtractResult_destruct(&out);
-    koc_charSegmentRunParams_destruct(&params);
 }
 
 }  // namespace

@@ -131,14 +131,6 @@ TEST(RunParamsValidate, EarlierRuleWinsOverEveryLaterOne)
     }
 }
 
-TEST(RunParamsValidate, CountIsCheckedBeforePolarity)
-{
-    Params params;
-    params.p.numLines = 0;
-    params.p.polarity = 7;
-    EXPECT_EQ(KOC_E_NUM_LINES, koc_charSegmentRunParams_validate(&params.p));
-}
-
 TEST(RunParamsValidate, DefaultsValidateAndNestedRecordsValidateAlone)
 {
     Params params;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "koc/koc.h"
+#include "support/paragraph.hpp"
 #include "support/text_image.hpp"
 
 namespace {
@@ -44,7 +45,7 @@ kimg_image lineWithSpeckField(const test::TextLine& line, int32_t speck, int32_t
 
 struct Marks {
     int32_t rc = 0;
-    std::vector<std::array<double, 4>> boxes;  // x0, y0, x1, y1 (exclusive)
+    std::vector<test::MarkBox> boxes;
 };
 
 Marks segment(const kimg_image& image, const test::TextLine& line, uint32_t bandAware)
@@ -60,16 +61,7 @@ Marks segment(const kimg_image& image, const test::TextLine& line, uint32_t band
     koc_charSegmentParagraphResult_construct(&result);
     Marks m;
     m.rc = koc_segmentCharactersParagraphExt8(&image, &rect, &params, &ext, &result);
-    if (m.rc == 0 && result.lineResults.base.size == 1) {
-        const auto* l = static_cast<const koc_charSegmentLineResult*>(result.lineResults.base.begin);
-        const auto* p = static_cast<const koc_charSegmentPositionResult*>(l->positionResults.base.begin);
-        for (intptr_t i = 0; i < l->positionResults.base.size; ++i) {
-            if (p[i].isSpace != 0) continue;
-            kmath_shapeAffineRectPoints q;
-            kmath_shapeAffineRect_getPoints(&p[i].markRect, &q);
-            m.boxes.push_back({q.po.x, q.po.y, q.px.x, q.py.y});
-        }
-    }
+    if (m.rc == 0) m.boxes = test::markBoxes(result);
     koc_charSegmentParagraphResult_destruct(&result);
     koc_charSegmentRunParams_destruct(&params);
     return m;
@@ -84,15 +76,7 @@ TEST(BandAwareElements, SpeckFieldBesideACleanLineLeavesEveryMarkOnItsGlyph)
     kimg_image image = lineWithSpeckField(line, 3, 3, 12, 6);
     const Marks m = segment(image, line, 1);
     ASSERT_EQ(0, m.rc);
-    ASSERT_EQ(size_t(line.count), m.boxes.size());
-    for (int32_t k = 0; k < line.count; ++k) {
-        const auto g = line.glyphBox(k);
-        const auto& b = m.boxes[size_t(k)];
-        EXPECT_NEAR(g[0], b[0], 1.0) << "glyph " << k;
-        EXPECT_NEAR(g[1], b[1], 1.0) << "glyph " << k;
-        EXPECT_NEAR(g[0] + g[2], b[2], 1.0) << "glyph " << k;
-        EXPECT_NEAR(g[1] + g[3], b[3], 1.0) << "glyph " << k;
-    }
+    test::expectMarksOnGlyphs(line, m.boxes);
     kimg_image_destruct(&image);
 }
 

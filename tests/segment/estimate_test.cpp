@@ -10,6 +10,7 @@
 
 #include "koc/koc.h"
 #include "support/fakes.hpp"
+#include "support/paragraph.hpp"
 #include "support/text_image.hpp"
 
 namespace {
@@ -73,12 +74,17 @@ struct DotLine {
     }
 };
 
-int countMarks(const koc_charSegmentParagraphResult& result)
+// Marks of the paragraph's first line when segmented with the chosen record.
+int marksWith(const koc_charSegmentRunParams& params, const kimg_image& image, const kmath_shapeAffineRect& rect,
+              int depth = 8)
 {
-    const auto& line = *static_cast<const koc_charSegmentLineResult*>(result.lineResults.base.begin);
-    const auto* p = static_cast<const koc_charSegmentPositionResult*>(line.positionResults.base.begin);
-    int n = 0;
-    for (intptr_t i = 0; i < line.positionResults.base.size; ++i) n += p[i].isSpace == 0 ? 1 : 0;
+    koc_charSegmentParagraphResult result;
+    koc_charSegmentParagraphResult_construct(&result);
+    const int32_t rc = depth == 8 ? koc_segmentCharactersParagraph8(&image, &rect, &params, &result)
+                                  : koc_segmentCharactersParagraph16(&image, &rect, &params, &result);
+    EXPECT_EQ(0, rc);
+    const int n = static_cast<int>(test::markBoxes(result).size());
+    koc_charSegmentParagraphResult_destruct(&result);
     return n;
 }
 
@@ -126,12 +132,7 @@ TEST_P(EstimateBlocky, MeasuresHeightStrokePitchAndPolarity)
     // Marks may join across less than a character gap, never across one:
     // the road with the chosen record gives one position per glyph.
     EXPECT_LT(e.out.maxInnerGap, m.charGap);
-    koc_charSegmentParagraphResult result;
-    ASSERT_EQ(0, koc_charSegmentParagraphResult_construct(&result));
-    ASSERT_EQ(0, c.depth == 8 ? koc_segmentCharactersParagraph8(&image.img, &rect, &e.out, &result)
-                              : koc_segmentCharactersParagraph16(&image.img, &rect, &e.out, &result));
-    EXPECT_EQ(line.count, countMarks(result));
-    koc_charSegmentParagraphResult_destruct(&result);
+    EXPECT_EQ(line.count, marksWith(e.out, image.img, rect, c.depth));
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, EstimateBlocky,
@@ -162,11 +163,7 @@ TEST(Estimate, DotMatrixJoinsDotsButNotCharacters)
     EXPECT_EQ(m.innerGap + 1, e.out.minCharGap);
 
     // With the chosen record the road gives one position per character.
-    koc_charSegmentParagraphResult result;
-    ASSERT_EQ(0, koc_charSegmentParagraphResult_construct(&result));
-    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &e.out, &result));
-    EXPECT_EQ(dots.count, countMarks(result));
-    koc_charSegmentParagraphResult_destruct(&result);
+    EXPECT_EQ(dots.count, marksWith(e.out, image.img, rect));
 }
 
 // A paragraph of three lines (different lengths, one indented) is measured
@@ -199,19 +196,11 @@ TEST(Estimate, ParagraphCountsItsLinesAndMeasuresEachAsALine)
     EXPECT_EQ(0u, m.isBrokenStroke);
     EXPECT_EQ(3, e.out.numLines);
 
-    koc_charSegmentParagraphResult result;
-    ASSERT_EQ(0, koc_charSegmentParagraphResult_construct(&result));
-    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &e.out, &result));
-    ASSERT_EQ(3, result.lineResults.base.size);
-    const auto* lineResults = static_cast<const koc_charSegmentLineResult*>(result.lineResults.base.begin);
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const auto& positions = lineResults[i].positionResults.base;
-        const auto* p = static_cast<const koc_charSegmentPositionResult*>(positions.begin);
-        int32_t marks = 0;
-        for (intptr_t k = 0; k < positions.size; ++k) marks += p[k].isSpace == 0 ? 1 : 0;
-        EXPECT_EQ(lines[i].count, marks) << "line " << i;
-    }
-    koc_charSegmentParagraphResult_destruct(&result);
+    test::Paragraph para;
+    para.params = e.out;
+    ASSERT_EQ(0, para.run8(image.img, rect));
+    ASSERT_EQ(3, para.lineCount());
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(size_t(lines[i].count), para.marks(intptr_t(i)).size()) << i;
 
     e.base.numLines = 2;
     ASSERT_EQ(0, e.run(image.img, rect, KOC_PIN_NUM_LINES));
@@ -318,11 +307,7 @@ TEST(Estimate, KernedNeighboursStayApartAndStackedMarksJoin)
     ASSERT_EQ(0, e.run(image.img, rect));
     ASSERT_EQ(0u, e.report.isFixedPitch);
     ASSERT_EQ(0u, e.report.isBrokenStroke);
-    koc_charSegmentParagraphResult result;
-    ASSERT_EQ(0, koc_charSegmentParagraphResult_construct(&result));
-    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &e.out, &result));
-    EXPECT_EQ(static_cast<int>(glyphs.size()), countMarks(result));
-    koc_charSegmentParagraphResult_destruct(&result);
+    EXPECT_EQ(static_cast<int>(glyphs.size()), marksWith(e.out, image.img, rect));
 }
 
 // A 'W' one and a half cells wide in print whose pitch reads as fixed (a
@@ -356,11 +341,7 @@ TEST(Estimate, WideGlyphOnARegularPitchStaysWhole)
     ASSERT_EQ(1u, e.report.isFixedPitch);
     EXPECT_NEAR(kWide, e.report.widestGlyphWidth, 1.0);
     EXPECT_GE(e.out.maxCharWidth, kWide);
-    koc_charSegmentParagraphResult result;
-    ASSERT_EQ(0, koc_charSegmentParagraphResult_construct(&result));
-    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &e.out, &result));
-    EXPECT_EQ(10, countMarks(result));
-    koc_charSegmentParagraphResult_destruct(&result);
+    EXPECT_EQ(10, marksWith(e.out, image.img, rect));
 }
 
 // Edges: the blocky line drawn sharp measures edges about a pixel wide and

@@ -9,6 +9,7 @@
 
 #include "hypotheses/line_data.hpp"
 #include "koc/koc.h"
+#include "support/paragraph.hpp"
 
 namespace {
 
@@ -36,40 +37,14 @@ struct Canvas {
     }
 };
 
-struct Segmenter {
-    koc_charSegmentRunParams params;
-    koc_charSegmentParagraphResult result;
-    Segmenter()
-    {
-        koc_charSegmentRunParams_construct(&params);
-        koc_charSegmentParagraphResult_construct(&result);
-    }
-    ~Segmenter()
-    {
-        koc_charSegmentParagraphResult_destruct(&result);
-        koc_charSegmentRunParams_destruct(&params);
-    }
-    koc_charSegmentLineResult& line() const
-    {
-        return *static_cast<koc_charSegmentLineResult*>(result.lineResults.base.begin);
-    }
+struct Segmenter : test::Paragraph {
     // Left edges (in image x) of the non-space positions.
     std::vector<double> marks(const Canvas& c)
     {
-        kimg_image img = c.image();
-        const kmath_vect po{2, 2}, px{c.width - 2.0, 2}, py{2, c.height - 2.0};
-        kmath_shapeAffineRect rect;
-        kmath_shapeAffineRect_initPoints(&rect, &po, &px, &py);
-        EXPECT_EQ(0, koc_segmentCharactersParagraph8(&img, &rect, &params, &result));
-        kimg_image_destruct(&img);
+        test::Owned img(c.image());
+        EXPECT_EQ(0, run8(img.img, test::boxRect(2, 2, c.width - 4.0, c.height - 4.0)));
         std::vector<double> lefts;
-        const auto* p = static_cast<const koc_charSegmentPositionResult*>(line().positionResults.base.begin);
-        for (intptr_t i = 0; i < line().positionResults.base.size; ++i) {
-            if (p[i].isSpace != 0) continue;
-            kmath_shapeAffineRectPoints q;
-            kmath_shapeAffineRect_getPoints(&p[i].markRect, &q);
-            lefts.push_back(q.po.x);
-        }
+        for (const test::MarkBox& m : test::markBoxes(result)) lefts.push_back(m[0]);
         return lefts;
     }
     bool walked() const { return line().lineData->runContext.depthStats.base.size > 0; }

@@ -7,61 +7,13 @@
 #include <gtest/gtest.h>
 
 #include "koc/koc.h"
+#include "support/paragraph.hpp"
 #include "support/text_image.hpp"
 
 namespace {
 
 using test::Owned;
-
-struct Paragraph {
-    koc_charSegmentRunParams params;
-    koc_charSegmentParagraphResult result;
-    Paragraph()
-    {
-        koc_charSegmentRunParams_construct(&params);
-        koc_charSegmentParagraphResult_construct(&result);
-        params.minCharArea = 10;
-    }
-    ~Paragraph()
-    {
-        koc_charSegmentParagraphResult_destruct(&result);
-        koc_charSegmentRunParams_destruct(&params);
-    }
-    intptr_t lineCount() const { return result.lineResults.base.size; }
-    const koc_charSegmentLineResult& line(int i) const
-    {
-        return static_cast<const koc_charSegmentLineResult*>(result.lineResults.base.begin)[i];
-    }
-    std::vector<kmath_shapeAffineRectPoints> marks(int i) const
-    {
-        std::vector<kmath_shapeAffineRectPoints> out;
-        const auto* p = static_cast<const koc_charSegmentPositionResult*>(line(i).positionResults.base.begin);
-        for (intptr_t k = 0; k < line(i).positionResults.base.size; ++k) {
-            if (p[k].isSpace != 0) continue;
-            kmath_shapeAffineRectPoints pts;
-            kmath_shapeAffineRect_getPoints(&p[k].markRect, &pts);
-            out.push_back(pts);
-        }
-        return out;
-    }
-};
-
-// Each position of line i lies at the ink box of the matching glyph of
-// text line i, in order.
-void expectLineHoldsItsGlyphs(const Paragraph& para, int i, const test::TextLine& text)
-{
-    SCOPED_TRACE("line " + std::to_string(i));
-    const auto marks = para.marks(i);
-    ASSERT_EQ(static_cast<size_t>(text.count), marks.size());
-    for (int k = 0; k < text.count; ++k) {
-        const auto box = text.glyphBox(k);
-        const auto& m = marks[static_cast<size_t>(k)];
-        EXPECT_NEAR(box[0], m.po.x, 1.0) << "glyph " << k;
-        EXPECT_NEAR(box[1], m.po.y, 1.0) << "glyph " << k;
-        EXPECT_NEAR(box[0] + box[2], m.px.x, 1.0) << "glyph " << k;
-        EXPECT_NEAR(box[1] + box[3], m.py.y, 1.0) << "glyph " << k;
-    }
-}
+using test::Paragraph;
 
 struct Layout {
     const char* name;
@@ -121,14 +73,16 @@ TEST_P(MultiLineRoad, EachLineGetsItsOwnGlyphs)
     Owned image(look.renderLines(c.layout.lines));
     const kmath_shapeAffineRect rect = test::boxRect(10, 5, look.width - 20, look.height - 10);
     Paragraph para;
+    para.params.minCharArea = 10;
     para.params.numLines = static_cast<int32_t>(c.layout.lines.size());
     para.params.segmentationMethod = c.method;
-    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &para.params, &para.result));
+    ASSERT_EQ(0, para.run8(image.img, rect));
     ASSERT_EQ(para.params.numLines, para.lineCount());
     for (int i = 0; i < para.params.numLines; ++i) {
+        SCOPED_TRACE(i);
         EXPECT_EQ(1, para.line(i).isFound);
         EXPECT_EQ(c.lightOnDark ? 2u : 1u, para.line(i).polarity);
-        expectLineHoldsItsGlyphs(para, i, c.layout.lines[static_cast<size_t>(i)]);
+        test::expectMarksOnGlyphs(c.layout.lines[static_cast<size_t>(i)], para.marks(i));
     }
 }
 
@@ -156,30 +110,15 @@ TEST(MultiLineRoad, LinesBeyondTheTextStayEmptyButWellFormed)
     Owned image(look.renderLines(layout.lines));
     const kmath_shapeAffineRect rect = test::boxRect(10, 5, look.width - 20, look.height - 10);
     Paragraph para;
+    para.params.minCharArea = 10;
     para.params.numLines = 3;
-    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &para.params, &para.result));
+    ASSERT_EQ(0, para.run8(image.img, rect));
     ASSERT_EQ(3, para.lineCount());
-    expectLineHoldsItsGlyphs(para, 0, layout.lines[0]);
-    expectLineHoldsItsGlyphs(para, 1, layout.lines[1]);
+    test::expectMarksOnGlyphs(layout.lines[0], para.marks(0));
+    test::expectMarksOnGlyphs(layout.lines[1], para.marks(1));
     EXPECT_EQ(1, para.line(2).isFound);
     EXPECT_EQ(0, para.line(2).positionResults.base.size);
     EXPECT_EQ(1, para.line(2).hasNormalizedRectifiedLineImage);
-}
-
-// A one-line paragraph read as one line and as part of a two-line request
-// over the same picture: the single-line selection is unchanged.
-TEST(MultiLineRoad, OneTextLineAsFirstOfTwoMatchesTheSingleLineResult)
-{
-    test::TextLine text;
-    Owned image(text.render());
-    const kmath_shapeAffineRect rect = test::boxRect(10, 10, 280, 60);
-    Paragraph one, two;
-    two.params.numLines = 2;
-    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &one.params, &one.result));
-    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &two.params, &two.result));
-    expectLineHoldsItsGlyphs(one, 0, text);
-    expectLineHoldsItsGlyphs(two, 0, text);
-    EXPECT_EQ(0, two.line(1).positionResults.base.size);
 }
 
 }  // namespace

@@ -9,58 +9,13 @@
 
 #include "koc/koc.h"
 #include "support/fakes.hpp"
+#include "support/paragraph.hpp"
 #include "support/text_image.hpp"
 
 namespace {
 
 using test::Owned;
-
-kimg_image unboundImage()
-{
-    kimg_image i;
-    kimg_image_construct(&i);
-    return i;
-}
-
-struct Paragraph {
-    koc_charSegmentRunParams params;
-    koc_charSegmentParagraphResult result;
-    Paragraph()
-    {
-        koc_charSegmentRunParams_construct(&params);
-        koc_charSegmentParagraphResult_construct(&result);
-        params.segmentationMethod = 1;
-    }
-    ~Paragraph()
-    {
-        koc_charSegmentParagraphResult_destruct(&result);
-        koc_charSegmentRunParams_destruct(&params);
-    }
-    koc_charSegmentLineResult& line() const
-    {
-        return *static_cast<koc_charSegmentLineResult*>(result.lineResults.base.begin);
-    }
-    std::vector<const koc_charSegmentPositionResult*> positions(bool spaces) const
-    {
-        std::vector<const koc_charSegmentPositionResult*> out;
-        const auto* p = static_cast<const koc_charSegmentPositionResult*>(line().positionResults.base.begin);
-        for (intptr_t i = 0; i < line().positionResults.base.size; ++i)
-            if ((p[i].isSpace != 0) == spaces) out.push_back(&p[i]);
-        return out;
-    }
-};
-
-// The glyph's ink box against the mark rectangle, corner by corner.
-void expectMarkAtGlyph(const test::TextLine& line, int k, const kmath_shapeAffineRect& mark)
-{
-    kmath_shapeAffineRectPoints p;
-    kmath_shapeAffineRect_getPoints(&mark, &p);
-    const double x0 = line.originX + line.glyphLeft(k), y0 = line.originY;
-    EXPECT_NEAR(x0, p.po.x, 1.0) << "glyph " << k;
-    EXPECT_NEAR(y0, p.po.y, 1.0) << "glyph " << k;
-    EXPECT_NEAR(x0 + line.glyphWidth, p.px.x, 1.0) << "glyph " << k;
-    EXPECT_NEAR(y0 + line.glyphHeight, p.py.y, 1.0) << "glyph " << k;
-}
+using test::Paragraph;
 
 struct RoadCase {
     int32_t glyphHeight;
@@ -86,6 +41,7 @@ TEST_P(DirectRoad, OnePositionPerGlyphAtItsInkBox)
     Owned image(line.render(c.depth, c.depth == KIMG_DEPTH_16 ? 256 : 1));
     const kmath_shapeAffineRect rect = test::boxRect(10, 10, line.width - 20, line.height - 20);
     Paragraph para;
+    para.params.segmentationMethod = 1;
     para.params.minCharArea = 10;
     const int32_t rc = c.depth == KIMG_DEPTH_8
                            ? koc_segmentCharactersParagraph8(&image.img, &rect, &para.params, &para.result)
@@ -93,13 +49,9 @@ TEST_P(DirectRoad, OnePositionPerGlyphAtItsInkBox)
     ASSERT_EQ(0, rc);
     ASSERT_EQ(1, para.line().isFound);
     EXPECT_EQ(c.lightOnDark ? 2u : 1u, para.line().polarity);
-    const auto marks = para.positions(false);
-    ASSERT_EQ(static_cast<size_t>(line.count), marks.size());
-    for (int k = 0; k < line.count; ++k) {
-        expectMarkAtGlyph(line, k, marks[static_cast<size_t>(k)]->markRect);
-        EXPECT_GT(marks[static_cast<size_t>(k)]->area, 0);
-    }
-    EXPECT_TRUE(para.positions(true).empty());  // no spaces unless asked for
+    test::expectMarksOnGlyphs(line, para.marks());
+    // No spaces unless asked for.
+    EXPECT_EQ(para.marks().size(), size_t(para.line().positionResults.base.size));
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, DirectRoad,
@@ -148,11 +100,9 @@ TEST_P(SpeckRoad, SpecksBesideTheLineNeverReachTheMarks)
     Paragraph para;
     para.params.segmentationMethod = method;
     para.params.minCharArea = 10;
-    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &para.params, &para.result));
+    ASSERT_EQ(0, para.run8(image.img, rect));
     ASSERT_EQ(1, para.line().isFound);
-    const auto marks = para.positions(false);
-    ASSERT_EQ(static_cast<size_t>(line.count), marks.size());
-    for (int k = 0; k < line.count; ++k) expectMarkAtGlyph(line, k, marks[static_cast<size_t>(k)]->markRect);
+    test::expectMarksOnGlyphs(line, para.marks());
 }
 
 INSTANTIATE_TEST_SUITE_P(Fields, SpeckRoad,
@@ -171,9 +121,10 @@ TEST_P(SpaceRoad, SpacesAppearExactlyAtTheWordGaps)
     Owned image(line.render());
     const kmath_shapeAffineRect rect = test::boxRect(10, 10, line.width - 20, 60);
     Paragraph para;
+    para.params.segmentationMethod = 1;
     para.params.spaceParams.spaceInsertionMode = GetParam();
     para.params.spaceParams.minSpaceWidth = 12;
-    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &para.params, &para.result));
+    ASSERT_EQ(0, para.run8(image.img, rect));
     const auto* p = static_cast<const koc_charSegmentPositionResult*>(para.line().positionResults.base.begin);
     const intptr_t n = para.line().positionResults.base.size;
     int glyphs = 0;
@@ -207,9 +158,10 @@ TEST(SegmentRoad, BlankLineIsFoundWithoutPositions)
     Owned image(test::makeImage8(200, 60, [](int, int) { return 200; }));
     const kmath_shapeAffineRect rect = test::boxRect(5, 5, 190, 50);
     Paragraph para;
+    para.params.segmentationMethod = 1;
     para.params.polarity = 1;
     para.params.normalizationMode = 2;
-    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &para.params, &para.result));
+    ASSERT_EQ(0, para.run8(image.img, rect));
     ASSERT_EQ(1, para.line().isFound);
     EXPECT_EQ(0, para.line().positionResults.base.size);
 }
@@ -224,11 +176,10 @@ TEST(SegmentRoad, RangeImageWithHolesSegmentsLikeTheIntactImage)
     ASSERT_EQ(0, k3img_rangeImage16_init(&range, &image16.img, &mask.img));
     const kmath_shapeAffineRect rect = test::boxRect(10, 10, 280, 60);
     Paragraph para;
+    para.params.segmentationMethod = 1;
     para.params.minCharArea = 10;
     ASSERT_EQ(0, koc_segmentCharactersParagraphRangeImage16(&range, &rect, &para.params, &para.result));
-    const auto marks = para.positions(false);
-    ASSERT_EQ(static_cast<size_t>(line.count), marks.size());
-    for (int k = 0; k < line.count; ++k) expectMarkAtGlyph(line, k, marks[static_cast<size_t>(k)]->markRect);
+    test::expectMarksOnGlyphs(line, para.marks());
     k3img_rangeImage16_destruct(&range);
 }
 
@@ -238,8 +189,11 @@ TEST(SegmentRoad, BinarisedLineImageMarksTheGlyphs)
     Owned image(line.render());
     const kmath_shapeAffineRect rect = test::boxRect(10, 10, 280, 60);
     Paragraph para;
-    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image.img, &rect, &para.params, &para.result));
-    Owned binarized(unboundImage());
+    para.params.segmentationMethod = 1;
+    ASSERT_EQ(0, para.run8(image.img, rect));
+    kimg_image unbound;
+    kimg_image_construct(&unbound);
+    Owned binarized(unbound);
     ASSERT_EQ(0, koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&para.line(), &binarized.img));
     kimg_windowConst w;
     ASSERT_EQ(0, kimg_windowConst_init(&w, &binarized.img));
