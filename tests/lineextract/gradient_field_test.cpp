@@ -16,6 +16,8 @@
 
 namespace {
 
+using test::Image;
+
 template <class Pixel>
 struct Kind;
 template <>
@@ -35,11 +37,6 @@ struct Kind<uint16_t> {
     static constexpr auto vert = &koc_projectVertGradientField16;
 };
 
-struct Image {
-    kimg_image h;
-    Image() { kimg_image_construct(&h); }
-    ~Image() { kimg_image_destruct(&h); }
-};
 struct Profiles {
     kstd_vector_vector32s v;
     Profiles() { kstd_vector_vector32s_constructEmpty(&v); }

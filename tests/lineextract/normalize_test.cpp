@@ -18,20 +18,11 @@
 
 namespace {
 
+using test::Image;
+using test::Rle;
+
 using namespace koc::lineextract;
 using koc::services::PixelTraits;
-
-struct Image {
-    kimg_image h;
-    Image() { kimg_image_construct(&h); }
-    ~Image() { kimg_image_destruct(&h); }
-};
-
-struct Rle {
-    kimg_imageRle h;
-    Rle() { kimg_imageRle_construct(&h); }
-    ~Rle() { kimg_imageRle_destruct(&h); }
-};
 
 template <class Pixel, class F>
 void makeImage(Image& im, int32_t w, int32_t h, F f)

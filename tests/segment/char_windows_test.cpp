@@ -6,22 +6,15 @@
 #include <vector>
 
 #include "segment/char_windows.hpp"
+#include "support/elements.hpp"
 #include "support/fakes.hpp"
 
 namespace {
 
 constexpr int32_t kOne = 65536;
-using Q = std::array<int32_t, 4>;
-Q q(const kstd_rect32& r) { return {r.x, r.y, r.width, r.height}; }
-
-koc_charSegmentElementInfo element(kstd_rect32 rect, int32_t area)
-{
-    koc_charSegmentElementInfo e;
-    koc_charSegmentElementInfo_construct(&e);
-    e.rect = rect;
-    e.area = area;
-    return e;
-}
+using Q = test::Q;
+using test::element;
+using test::q;
 
 // A line 80 x 20, light ground (200): dark marks (30) at x 10..19 and
 // 50..59 on rows 4..15, and a dark stripe x 30..31 on rows 3..16 that no

@@ -6,15 +6,17 @@
 #include <vector>
 
 #include "segment/positions.hpp"
+#include "support/elements.hpp"
 #include "support/fakes.hpp"
 
 namespace {
 
 constexpr int32_t kOne = 65536;
-using Q = std::array<int32_t, 4>;
+using Q = test::Q;
+using test::element;
+using test::q;
 using D = std::array<double, 4>;
 using Corners = std::array<double, 6>;  // Po, Px, Py
-Q q(const kstd_rect32& r) { return {r.x, r.y, r.width, r.height}; }
 D d(const kstd_rectD& r) { return {r.x, r.y, r.width, r.height}; }
 
 Corners corners(const kmath_shapeAffineRect& r)
@@ -121,15 +123,6 @@ TEST(PositionResult, RectanglesInClientFrameAndCharacterAtReference)
     koc_charSegmentPositionResult_destruct(&p);
     koc_charWindow__destruct(&w);
     kimg_image_destruct(&image);
-}
-
-koc_charSegmentElementInfo element(kstd_rect32 rect)
-{
-    koc_charSegmentElementInfo e;
-    koc_charSegmentElementInfo_construct(&e);
-    e.rect = rect;
-    e.area = rect.width * rect.height;
-    return e;
 }
 
 // A line 80 x 20 with dark marks at x 10..19 and 50..59 on rows 4..15;

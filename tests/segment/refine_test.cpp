@@ -9,42 +9,17 @@
 #include <vector>
 
 #include "segment/refine.hpp"
+#include "support/elements.hpp"
 #include "support/fakes.hpp"
 
 namespace {
 
-using Q = std::array<int32_t, 4>;
-Q q(const kstd_rect32& r) { return {r.x, r.y, r.width, r.height}; }
+using Q = test::Q;
+using test::ElementVec;
+using test::element;
+using test::in;
+using test::q;
 
-koc_charSegmentElementInfo element(kstd_rect32 rect, int32_t area = 10)
-{
-    koc_charSegmentElementInfo e;
-    koc_charSegmentElementInfo_construct(&e);
-    e.rect = rect;
-    e.area = area;
-    return e;
-}
-
-struct ElementVec {
-    kstd_vector_koc_charSegmentElementInfo v;
-    ElementVec() { kstd_vector_koc_charSegmentElementInfo_constructEmpty(&v); }
-    explicit ElementVec(const std::vector<koc_charSegmentElementInfo>& e) : ElementVec()
-    {
-        kstd_vector_koc_charSegmentElementInfo_assignElements(&v, e.data(), intptr_t(e.size()));
-    }
-    ~ElementVec() { kstd_vector_koc_charSegmentElementInfo_destruct(&v); }
-    std::vector<koc_charSegmentElementInfo> get() const
-    {
-        const auto* b = static_cast<const koc_charSegmentElementInfo*>(v.base.begin);
-        return {b, b + v.base.size};
-    }
-    std::vector<Q> rects() const
-    {
-        std::vector<Q> r;
-        for (const auto& e : get()) r.push_back(q(e.rect));
-        return r;
-    }
-};
 
 // A line of dark marks (0) on white (255), its blobs in the line data, one
 // raw element per blob and the line blob image. No aspect limit unless a
@@ -85,8 +60,6 @@ struct TextLine {
     koc_charSegmentLineResultData_* data() { return line.lineData; }
 };
 
-bool in(int32_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; }
-
 // Two elements, b placed relative to a (width 10 each): a gap of g columns
 // (negative: an overlap), under a gap mode. Widths are limited to 25 so that
 // joining across a gap cannot build something wider.
@@ -111,7 +84,7 @@ TEST_P(RefineMergeGap, MergesAccordingToMode)
     line.params.maxInnerGap = c.maxInner;
     line.params.limitCharWidth = 1;
     line.params.maxCharWidth = 25;
-    ElementVec v({element({0, 0, 10, 10}), element({10 + c.gap, 0, c.bWidth, 10})});
+    ElementVec v({element({0, 0, 10, 10}, 10), element({10 + c.gap, 0, c.bWidth, 10}, 10)});
     ASSERT_EQ(0, koc::segment::mergeTouchingElements(line.data(), &v.v, &line.params));
     ASSERT_EQ(c.merged ? 1u : 2u, v.get().size());
     if (c.merged && c.gap >= 0) {

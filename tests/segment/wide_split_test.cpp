@@ -11,14 +11,18 @@
 #include <vector>
 
 #include "segment/wide_split.hpp"
+#include "support/elements.hpp"
 #include "support/fakes.hpp"
 
 namespace {
 
 using koc::segment::Pieces;
-using Q = std::array<int32_t, 4>;
+using Q = test::Q;
+using test::ElementVec;
+using test::element;
+using test::in;
+using test::q;
 using P = std::pair<int32_t, int32_t>;
-Q q(const kstd_rect32& r) { return {r.x, r.y, r.width, r.height}; }
 
 std::vector<P> pairs(const Pieces& p)
 {
@@ -26,32 +30,6 @@ std::vector<P> pairs(const Pieces& p)
     for (const auto& x : p) out.emplace_back(x.first, x.second);
     return out;
 }
-
-bool in(int32_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; }
-
-koc_charSegmentElementInfo element(kstd_rect32 rect, int32_t area)
-{
-    koc_charSegmentElementInfo e;
-    koc_charSegmentElementInfo_construct(&e);
-    e.rect = rect;
-    e.area = area;
-    return e;
-}
-
-struct ElementVec {
-    kstd_vector_koc_charSegmentElementInfo v;
-    explicit ElementVec(const std::vector<koc_charSegmentElementInfo>& e)
-    {
-        kstd_vector_koc_charSegmentElementInfo_constructEmpty(&v);
-        kstd_vector_koc_charSegmentElementInfo_assignElements(&v, e.data(), intptr_t(e.size()));
-    }
-    ~ElementVec() { kstd_vector_koc_charSegmentElementInfo_destruct(&v); }
-    std::vector<koc_charSegmentElementInfo> get() const
-    {
-        const auto* b = static_cast<const koc_charSegmentElementInfo*>(v.base.begin);
-        return {b, b + v.base.size};
-    }
-};
 
 // A working image (marks `ink`, ground `ground`) and the blob image of its
 // marks (255 on every mark pixel).

@@ -16,19 +16,8 @@
 
 namespace {
 
-// Handles die at scope exit, before the allocator fake that counts them.
-struct Image {
-    kimg_image h;
-    Image() { kimg_image_construct(&h); }
-    explicit Image(const kimg_image& made) : h(made) {}
-    ~Image() { kimg_image_destruct(&h); }
-};
-
-struct Rle {
-    kimg_imageRle h;
-    Rle() { kimg_imageRle_construct(&h); }
-    ~Rle() { kimg_imageRle_destruct(&h); }
-};
+using test::Image;
+using test::Rle;
 
 // Pixel (x, y) of any depth, little-endian, through a window's address.
 template <class Window>

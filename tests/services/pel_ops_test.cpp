@@ -14,16 +14,13 @@
 #include "koc/koc.h"
 #include "services/local_filter.hpp"
 #include "services/pel_ops.hpp"
+#include "support/fakes.hpp"
 
 namespace {
 
-using koc::services::PixelTraits;
+using test::Image;
 
-struct Image {
-    kimg_image h;
-    Image() { kimg_image_construct(&h); }
-    ~Image() { kimg_image_destruct(&h); }
-};
+using koc::services::PixelTraits;
 
 template <class Pixel>
 Pixel at(const kimg_image& im, int32_t x, int32_t y)

@@ -65,6 +65,25 @@ private:
     std::string lastFile_;
 };
 
+// An image handle owned for the test's scope: empty, or one made elsewhere.
+// Declared after a FailingAllocator, it is released before the count is read.
+struct Image {
+    kimg_image h;
+    Image() { kimg_image_construct(&h); }
+    explicit Image(const kimg_image& made) : h(made) {}
+    ~Image() { kimg_image_destruct(&h); }
+    Image(const Image&) = delete;
+    Image& operator=(const Image&) = delete;
+};
+
+struct Rle {
+    kimg_imageRle h;
+    Rle() { kimg_imageRle_construct(&h); }
+    ~Rle() { kimg_imageRle_destruct(&h); }
+    Rle(const Rle&) = delete;
+    Rle& operator=(const Rle&) = delete;
+};
+
 // Makes an 8-bit image of width x height filled by f(x, y).
 template <class F>
 kimg_image makeImage8(int32_t width, int32_t height, F f)
