@@ -569,36 +569,6 @@ TEST_P(LineVectorAssign, CopiesEveryLineDeeply)
 
 INSTANTIATE_TEST_SUITE_P(DestinationSize, LineVectorAssign, ::testing::Values(0, 2, 3));
 
-// ---- new, newClone and delete of typed vectors ----
-
-TEST(VectorOwnership, NewCloneAndDeleteReleaseWhatThePointerHeld)
-{
-    using V = kstd_vector_koc_charSegmentLineResult;
-    test::FailingAllocator alloc;
-    V* v = nullptr;
-    ASSERT_EQ(0, kstd_vector_koc_charSegmentLineResult_new(&v));
-    ASSERT_EQ(0, kstd_vector_koc_charSegmentLineResult_resize(v, 2));
-    Line::fill(static_cast<koc_charSegmentLineResult*>(v->base.begin));
-
-    V* clone = nullptr;
-    ASSERT_EQ(0, kstd_vector_koc_charSegmentLineResult_newClone(&clone, v));
-    ASSERT_NE(v, clone);
-    ASSERT_EQ(0, kstd_vector_koc_charSegmentLineResult_new(&v));  // the filled vector goes
-    ASSERT_NE(nullptr, v);
-    EXPECT_EQ(0, v->base.size);
-    ASSERT_EQ(2, clone->base.size);
-    Line::check(static_cast<const koc_charSegmentLineResult*>(clone->base.begin));
-
-    ASSERT_EQ(0, kstd_vector_koc_charSegmentLineResult_newClone(&clone, v));  // replaces the clone
-    EXPECT_EQ(0, clone->base.size);
-    EXPECT_EQ(0, kstd_vector_koc_charSegmentLineResult_newClone(&clone, nullptr));
-    EXPECT_EQ(nullptr, clone);
-    EXPECT_EQ(0, kstd_vector_koc_charSegmentLineResult_delete(&v));
-    EXPECT_EQ(nullptr, v);
-    EXPECT_EQ(0, kstd_vector_koc_charSegmentLineResult_delete(&v));
-    EXPECT_EQ(0, alloc.liveBlocks());
-}
-
 // ---- a copy of a record whose reset failed ----
 
 // A reset that cannot allocate fresh working data leaves the record without

@@ -94,6 +94,7 @@ struct Spacing {
 TEST(StringSpacingStats, GapAndThreePitchesOfARectanglePair)
 {
     Spacing sp;
+    sp.params.minCharGap = 3;
     const kstd_rect32 a{0, 0, 10, 10};
     const kstd_rect32 b{12, 0, 6, 10};
     ASSERT_EQ(0, koc_stringSpacingStats_addSpacingRects(&sp.s, &sp.params, &a, &b));
@@ -104,8 +105,11 @@ TEST(StringSpacingStats, GapAndThreePitchesOfARectanglePair)
     EXPECT_EQ(1, sp.s.hasLeftToLeft);
     EXPECT_EQ(1, sp.s.hasCentreToCentre);
     EXPECT_EQ(1, sp.s.hasRightToRight);
-    EXPECT_EQ(0, sp.s.smallGapCount);
+    EXPECT_EQ(1, sp.s.smallGapCount);  // 2 < minCharGap
     EXPECT_EQ(0, sp.s.smallPitchCount);
+    koc_stringSpacingStats_addWidth(&sp.s, 7);
+    EXPECT_EQ(1, sp.s.widthCount);
+    EXPECT_EQ(7, sp.s.widthStats.sum);
 }
 
 struct PitchCase {
@@ -133,33 +137,5 @@ INSTANTIATE_TEST_SUITE_P(Measures, SmallPitch,
                                            PitchCase{4, 11, 1}, PitchCase{8, 8, 0}, PitchCase{8, 9, 1},
                                            PitchCase{1, 12, 0},  // all three: the largest (12) counts
                                            PitchCase{1, 13, 1}, PitchCase{1, INT32_MAX, 0}));
-
-TEST(StringSpacingStats, GapBelowMinCharGapIsCounted)
-{
-    Spacing sp;
-    sp.params.minCharGap = 3;
-    const kstd_rect32 a{0, 0, 10, 10};
-    const kstd_rect32 b{12, 0, 6, 10};
-    koc_stringSpacingStats_addSpacingRects(&sp.s, &sp.params, &a, &b);
-    EXPECT_EQ(1, sp.s.smallGapCount);
-    koc_stringSpacingStats_addWidth(&sp.s, 7);
-    EXPECT_EQ(1, sp.s.widthCount);
-    EXPECT_EQ(7, sp.s.widthStats.sum);
-}
-
-TEST(AllElementsStats, ResetLeavesEveryMinimumHighAndEveryMaximumZero)
-{
-    koc_charSegmentAllElementsStats s, t;
-    koc_charSegmentAllElementsStats_construct(&s);
-    koc_charSegmentAllElementsStats_construct(&t);
-    int32_t eq = 0;
-    koc_charSegmentAllElementsStats_compareEqual(&s, &t, &eq);
-    EXPECT_EQ(1, eq);
-    EXPECT_EQ(INT32_MAX, s.minSpaceWidth);
-    EXPECT_EQ(0, s.maxSpaceWidth);
-    t.maxBottom = 3;
-    koc_charSegmentAllElementsStats_compareEqual(&s, &t, &eq);
-    EXPECT_EQ(0, eq);
-}
 
 }  // namespace

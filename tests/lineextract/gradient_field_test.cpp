@@ -140,7 +140,6 @@ const RectCase kRects[] = {
     {"upright crossing the near frame", {-3.4, -1.6}, 40, 12, 0, 0, true, 1.0},
     {"upright crossing the far frame", {85.25, 66.75}, 30, 20, 0, 0, false, 1.0},
 };
-const RectCase kAxis = kRects[0];
 
 template <class Pixel>
 class GradientField : public ::testing::Test {};
@@ -287,30 +286,6 @@ TYPED_TEST(GradientField, ProjectionsEqualDirectSums)
             }
         }
     }
-}
-
-TYPED_TEST(GradientField, AxisAlignedProfilesSumRowsAndColumns)
-{
-    using K = Kind<TypeParam>;
-    Source<TypeParam> src(false, 1.0, 5);
-    const kmath_shapeAffineRect rect = kAxis.client(src);
-    Image field;
-    int32_t steps[4] = {};
-    ASSERT_EQ(K::field(&src.image.h, &rect, &field.h, steps), 0);
-    Slopes t({0, 65536});
-    Profiles horiz, vert;
-    ASSERT_EQ(K::horiz(&field.h, &t.v, steps, 0, &horiz.v), 0);
-    ASSERT_EQ(K::vert(&field.h, &t.v, steps, 0, &vert.v), 0);
-    std::vector<int32_t> rows(4), cols(10);
-    for (int32_t j = 0; j < 4; ++j) {
-        for (int32_t i = 0; i < 10; ++i) {
-            rows[j] -= 256 * sampleAt<TypeParam>(field.h, i, j).second;
-            cols[i] += 256 * sampleAt<TypeParam>(field.h, i, j).first;
-        }
-    }
-    EXPECT_EQ(horiz.at(0), rows);
-    EXPECT_EQ(vert.at(0), cols);
-    EXPECT_EQ(horiz.at(1).size(), 4u + 10u);
 }
 
 TYPED_TEST(GradientField, AttentionPollsAtStatedCadenceAndEndsTheCall)

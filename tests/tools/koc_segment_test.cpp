@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/tool_support.hpp"
@@ -26,6 +27,18 @@ test::TextLine straightLine()
     return line;
 }
 
+// The straight line turned by 4 degrees in a larger picture.
+test::TextLine turnedLine()
+{
+    test::TextLine line = straightLine();
+    line.width = 320;
+    line.height = 120;
+    line.originX = 40;
+    line.originY = 35;
+    line.angleDeg = 4.0;
+    return line;
+}
+
 std::string quoted(const fs::path& p)
 {
     return "'" + p.string() + "'";
@@ -36,6 +49,22 @@ fs::path writeLine(const fs::path& dir, const test::TextLine& line, const std::s
     const fs::path p = dir / name;
     tooltest::writePng(p, line.width, line.height, tooltest::renderGrey(line), PNG_FORMAT_GRAY);
     return p;
+}
+
+// How many marks precede each space of a line's positions, and the marks.
+std::pair<std::vector<size_t>, size_t> marksBeforeSpaces(const nlohmann::json& positions)
+{
+    std::vector<size_t> before;
+    size_t marks = 0;
+    for (const auto& p : positions) {
+        if (p["isSpace"].get<bool>()) {
+            before.push_back(marks);
+            EXPECT_EQ(0, p["area"]);
+        } else {
+            ++marks;
+        }
+    }
+    return {before, marks};
 }
 
 nlohmann::json marksOf(const nlohmann::json& line)
@@ -76,6 +105,9 @@ void expectMarksAtGlyphs(const test::TextLine& line, const nlohmann::json& jsonL
 
 // ---- the embedded sample ---------------------------------------------------
 
+// "LOT 2412A  EXP 12/27": spaces after marks 3, 8 and 11 of 16.
+const std::pair<std::vector<size_t>, size_t> kSampleSpaces{{3, 8, 11}, 16};
+
 TEST_F(ToolTest, SampleSaysSoAndFindsItsLine)
 {
     const Outcome o = run(kRoad);
@@ -101,19 +133,7 @@ TEST_F(ToolTest, SampleGivesOnePositionPerCharacterAndSpacesInTheGaps)
 
     const Outcome spaced = run(kRoad + "--no-auto --spaceInsertionMode 1 --json -");
     ASSERT_EQ(0, spaced.status) << spaced.err;
-    const nlohmann::json positions = spaced.json()["paragraphs"][0]["lines"][0]["positions"];
-    std::vector<size_t> marksBeforeSpace;
-    size_t marks = 0;
-    for (const auto& p : positions) {
-        if (p["isSpace"].get<bool>()) {
-            marksBeforeSpace.push_back(marks);
-            EXPECT_EQ(0, p["area"]);
-        } else {
-            ++marks;
-        }
-    }
-    EXPECT_EQ(16u, marks);
-    EXPECT_EQ((std::vector<size_t>{3, 8, 11}), marksBeforeSpace);
+    EXPECT_EQ(kSampleSpaces, marksBeforeSpaces(spaced.json()["paragraphs"][0]["lines"][0]["positions"]));
 }
 
 // ---- coordinates -----------------------------------------------------------
@@ -123,12 +143,7 @@ TEST_F(ToolTest, SampleGivesOnePositionPerCharacterAndSpacesInTheGaps)
 // and every mark come back in image pixels.
 TEST_F(ToolTest, RotatedLineRoundTripsItsCoordinates)
 {
-    test::TextLine line = straightLine();
-    line.width = 320;
-    line.height = 120;
-    line.originX = 40;
-    line.originY = 35;
-    line.angleDeg = 4.0;
+    const test::TextLine line = turnedLine();
     const fs::path image = writeLine(dir, line, "rotated.png");
     // Centre of the text box, then a rectangle 40 pixels longer and 30 higher.
     const double la = line.angleDeg * M_PI / 180.0, len = line.glyphLeft(line.count - 1) + line.glyphWidth;
@@ -161,12 +176,7 @@ TEST_F(ToolTest, RotatedLineRoundTripsItsCoordinates)
 // --useGradientMethod 0 over the whole image, puts every mark on its glyph.
 TEST_F(ToolTest, EdgeletLineFindingFindsTheTurnedLine)
 {
-    test::TextLine line = straightLine();
-    line.width = 320;
-    line.height = 120;
-    line.originX = 40;
-    line.originY = 35;
-    line.angleDeg = 4.0;
+    const test::TextLine line = turnedLine();
     const fs::path image = writeLine(dir, line, "rotated.png");
     const Outcome o = run(kRoad + "--no-auto --useGradientMethod 0 --maxLineAngle 10 --maxSkewAngle 10 --json - " +
                           quoted(image));
@@ -401,17 +411,7 @@ TEST_F(ToolTest, MeasuredParametersKeepGivenFieldsAndFindTheWordGaps)
     const nlohmann::json& measured = paragraph["auto"]["measured"];
     EXPECT_NEAR(30.0, measured["textHeight"].get<double>(), 2.0);
     EXPECT_EQ(1, measured["polarity"]);
-    std::vector<size_t> marksBeforeSpace;
-    size_t marks = 0;
-    for (const auto& p : paragraph["lines"][0]["positions"]) {
-        if (p["isSpace"].get<bool>()) {
-            marksBeforeSpace.push_back(marks);
-        } else {
-            ++marks;
-        }
-    }
-    EXPECT_EQ(16u, marks);
-    EXPECT_EQ((std::vector<size_t>{3, 8, 11}), marksBeforeSpace);
+    EXPECT_EQ(kSampleSpaces, marksBeforeSpaces(paragraph["lines"][0]["positions"]));
 
     // --print-params --auto with an image prints the chosen record per
     // paragraph and runs nothing else; a blank image says why it has none.
