@@ -27,6 +27,17 @@ struct Extraction {
 
 using test::Owned;
 
+// The default line in a 320 x 120 picture, turned by angle degrees.
+test::TextLine turnedLine(double angle)
+{
+    test::TextLine line;
+    line.width = 320;
+    line.height = 120;
+    line.originY = 40;
+    line.angleDeg = angle;
+    return line;
+}
+
 double angleDistance(double a, double b)
 {
     const double d = std::fmod(std::fabs(a - b), 360.0);
@@ -65,11 +76,7 @@ class ExtractRotated : public ::testing::TestWithParam<RotationCase> {};
 // couple of pixels, and a tight rectangle around the glyphs.
 TEST_P(ExtractRotated, FindsAngleHeightAndBand)
 {
-    test::TextLine line;
-    line.width = 320;
-    line.height = 120;
-    line.originY = 40;
-    line.angleDeg = GetParam().angle;
+    const test::TextLine line = turnedLine(GetParam().angle);
     Owned image(line.render());
     const kmath_shapeAffineRect rect = test::boxRect(8, 8, 300, 104);
     Extraction e;
@@ -117,12 +124,7 @@ INSTANTIATE_TEST_SUITE_P(Angles, ExtractRotated,
 // A half-degree range rounds up: 2.5 searches -3 .. 3 degrees and finds 3.
 TEST(ExtractLine, HalfDegreeRangeRoundsUp)
 {
-    test::TextLine line;
-    line.width = 320;
-    line.height = 120;
-    line.originY = 40;
-    line.angleDeg = 3.0;
-    Owned image(line.render());
+    Owned image(turnedLine(3.0).render());
     const kmath_shapeAffineRect rect = test::boxRect(8, 8, 300, 104);
     Extraction e;
     e.params.maxLineAngle = 2.5;
@@ -209,10 +211,6 @@ TEST(ExtractLine, AttentionTripEndsTheCallWithItsCodeAndNoLine)
     }
 }
 
-}  // namespace
-
-namespace {
-
 // Upright strokes of the text decide the shear: slanted glyphs report their
 // slant (upright ones may tie with a neighbouring degree, so only slanted
 // lines are asserted).
@@ -234,10 +232,6 @@ TEST(ExtractLine, SlantedGlyphsReportTheirShear)
         EXPECT_LE(angleDistance(e.result.lineAngle, 0.0), 1.01);
     }
 }
-
-}  // namespace
-
-namespace {
 
 // Hosts fill the extraction parameters themselves: every field that sizes
 // the work or feeds a conversion is refused with the run parameters' code.
@@ -317,10 +311,6 @@ TEST(ExtractLineRequests, RectanglesPastTheSizeLimitsAreRefusedBeforeAnyAllocati
     EXPECT_EQ(0, counting.allocations());
     EXPECT_EQ(0, koc_extractLine(&image.img, &largest, &e.params, &e.result));
 }
-
-}  // namespace
-
-namespace {
 
 // The widest searches on a steep line: the slant search is centred on the
 // found rotation, so its slopes reach 90 degrees (no 16.16 tangent there);

@@ -76,21 +76,6 @@ TEST(LocateAngles, WholeDegreesQuantiseToSixteenBitAngles)
     EXPECT_DOUBLE_EQ(2.999267578125, angle16FromDegrees(3) * 360.0 / 65536.0);
 }
 
-TEST(LocateGeometry, BoundingParallelogramOfUprightPointsIsTheirBox)
-{
-    const kmath_vect pts[] = {{3, 4}, {10, 2}, {7, 9}, {5, 5}};
-    kmath_shapeAffineRect r;
-    ASSERT_EQ(0, boundingParallelogram(pts, 4, 0.0, 0.0, &r));
-    kmath_shapeAffineRectPoints p;
-    kmath_shapeAffineRect_getPoints(&r, &p);
-    EXPECT_NEAR(3, p.po.x, 1e-12);
-    EXPECT_NEAR(2, p.po.y, 1e-12);
-    EXPECT_NEAR(10, p.px.x, 1e-12);
-    EXPECT_NEAR(2, p.px.y, 1e-12);
-    EXPECT_NEAR(3, p.py.x, 1e-12);
-    EXPECT_NEAR(9, p.py.y, 1e-12);
-}
-
 // Every point lies inside the parallelogram, and each side touches a point.
 TEST(LocateGeometry, BoundingParallelogramEnclosesTightlyAtAnyAngles)
 {

@@ -378,7 +378,7 @@ TEST(Estimate, BlurWidensTheEdgesAndMovesTheThresholdIn)
 }
 
 // Every bit keeps its field; the same fields move when not pinned.
-TEST(Estimate, PinnedFieldsKeepTheBaseValues)
+TEST(Estimate, PinnedFieldsKeepTheBaseValuesAndTheRecordValid)
 {
     test::TextLine line;
     Owned image(line.render());
@@ -411,29 +411,23 @@ TEST(Estimate, PinnedFieldsKeepTheBaseValues)
     EXPECT_EQ(4u, free.out.gapMode);
     EXPECT_GT(free.out.maxLineAngle, 0.0);
     EXPECT_NE(3, free.out.spaceParams.minSpaceWidth);
-}
 
-// A pinned side of an ordered pair wins; the other side gives way, so the
-// record still validates.
-TEST(Estimate, PinnedLimitsKeepTheRecordValid)
-{
-    test::TextLine line;
-    Owned image(line.render());
-    const kmath_shapeAffineRect rect = test::boxRect(5, 5, line.width - 10, line.height - 10);
-    Estimate e;
-    e.base.minCharWidth = 90;
-    e.base.maxCharWidth = 100;
-    e.base.limitCharWidth = 1;
-    e.base.cellRectParams.cellRectMinMargin = 40;
-    e.base.cellRectParams.cellRectMaxMargin = 40;
-    e.base.spaceParams.maxSpaceWidth = 2;
-    e.base.spaceParams.minSpaceWidth = 1;
-    ASSERT_EQ(0, e.run(image.img, rect,
-                       KOC_PIN_MIN_CHAR_WIDTH | KOC_PIN_CELL_RECT_MIN_MARGIN | KOC_PIN_MAX_SPACE_WIDTH));
-    EXPECT_EQ(0, koc_charSegmentRunParams_validate(&e.out));
-    EXPECT_EQ(90, e.out.minCharWidth);
-    EXPECT_EQ(40, e.out.cellRectParams.cellRectMinMargin);
-    EXPECT_EQ(2, e.out.spaceParams.maxSpaceWidth);
+    // A pinned side of an ordered pair wins; the other side gives way, so the
+    // record still validates.
+    Estimate pair;
+    pair.base.minCharWidth = 90;
+    pair.base.maxCharWidth = 100;
+    pair.base.limitCharWidth = 1;
+    pair.base.cellRectParams.cellRectMinMargin = 40;
+    pair.base.cellRectParams.cellRectMaxMargin = 40;
+    pair.base.spaceParams.maxSpaceWidth = 2;
+    pair.base.spaceParams.minSpaceWidth = 1;
+    ASSERT_EQ(0, pair.run(image.img, rect,
+                          KOC_PIN_MIN_CHAR_WIDTH | KOC_PIN_CELL_RECT_MIN_MARGIN | KOC_PIN_MAX_SPACE_WIDTH));
+    EXPECT_EQ(0, koc_charSegmentRunParams_validate(&pair.out));
+    EXPECT_EQ(90, pair.out.minCharWidth);
+    EXPECT_EQ(40, pair.out.cellRectParams.cellRectMinMargin);
+    EXPECT_EQ(2, pair.out.spaceParams.maxSpaceWidth);
 }
 
 struct Failing {

@@ -15,6 +15,7 @@
 #include "segment/refine.hpp"
 #include "segment/touching.hpp"
 #include "support/fakes.hpp"
+#include "support/paragraph.hpp"
 #include "support/text_image.hpp"
 
 namespace {
@@ -321,41 +322,23 @@ TEST(CheapestCutPath, CountsCornerCrossings)
 TEST(ExtensionEntryPoints, OffIsThePlainRoadAndBadRecordsAreRefused)
 {
     test::TextLine line;
-    kimg_image image = line.render();
+    test::Owned image(line.render());
     const kmath_shapeAffineRect rect = test::boxRect(10, 10, line.width - 20, line.height - 20);
-    koc_charSegmentRunParams params;
-    koc_charSegmentRunParams_construct(&params);
-    params.minCharArea = 10;
+    test::Paragraph plain, extended;
+    plain.params.minCharArea = 10;
     koc_charSegmentExtensions ext;
     koc_charSegmentExtensions_construct(&ext);
-    koc_charSegmentParagraphResult plain, extended;
-    koc_charSegmentParagraphResult_construct(&plain);
-    koc_charSegmentParagraphResult_construct(&extended);
-    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image, &rect, &params, &plain));
-    ASSERT_EQ(0, koc_segmentCharactersParagraphExt8(&image, &rect, &params, &ext, &extended));
-    auto marks = [](const koc_charSegmentParagraphResult& r) {
-        std::vector<std::array<double, 4>> out;
-        const auto* l = static_cast<const koc_charSegmentLineResult*>(r.lineResults.base.begin);
-        const auto* p = static_cast<const koc_charSegmentPositionResult*>(l->positionResults.base.begin);
-        for (intptr_t i = 0; i < l->positionResults.base.size; ++i) {
-            kmath_shapeAffineRectPoints q;
-            kmath_shapeAffineRect_getPoints(&p[i].markRect, &q);
-            out.push_back({q.po.x, q.po.y, q.px.x, q.py.y});
-        }
-        return out;
-    };
-    EXPECT_EQ(marks(plain), marks(extended));
-    EXPECT_EQ(size_t(line.count), marks(extended).size());
+    ASSERT_EQ(0, plain.run8(image.img, rect));
+    ASSERT_EQ(0, koc_segmentCharactersParagraphExt8(&image.img, &rect, &plain.params, &ext, &extended.result));
+    EXPECT_EQ(plain.marks(), extended.marks());
+    EXPECT_EQ(size_t(line.count), extended.marks().size());
     ext.splitTouchingGlyphs = 2;
-    EXPECT_EQ(KOC_E_BAD_ARGUMENT, koc_segmentCharactersParagraphExt8(&image, &rect, &params, &ext, &extended));
-    EXPECT_EQ(0u, extended.isComputed);
+    EXPECT_EQ(KOC_E_BAD_ARGUMENT,
+              koc_segmentCharactersParagraphExt8(&image.img, &rect, &plain.params, &ext, &extended.result));
+    EXPECT_EQ(0u, extended.result.isComputed);
     ext.splitTouchingGlyphs = 1;
     ext.walkNodeBudget = -1;
     EXPECT_EQ(KOC_E_BAD_ARGUMENT, koc_charSegmentExtensions_validate(&ext));
-    koc_charSegmentParagraphResult_destruct(&extended);
-    koc_charSegmentParagraphResult_destruct(&plain);
-    koc_charSegmentRunParams_destruct(&params);
-    kimg_image_destruct(&image);
 }
 
 }  // namespace
