@@ -41,20 +41,14 @@ public:
     koc_charSegmentLineResult line;
 };
 
-class Image {
-public:
-    Image() { kimg_image_construct(&image); }
-    ~Image() { kimg_image_destruct(&image); }
-    Image(const Image&) = delete;
-    Image& operator=(const Image&) = delete;
-    int pixel(int x, int y) const
-    {
-        kimg_windowConst w;
-        if (kimg_windowConst_init(&w, &image) < 0) return -1;
-        return static_cast<const uint8_t*>(w.pixels)[y * w.pitch + x];
-    }
-    kimg_image image;
-};
+using test::Image;
+
+int pixel(const kimg_image& image, int x, int y)
+{
+    kimg_windowConst w;
+    if (kimg_windowConst_init(&w, &image) < 0) return -1;
+    return static_cast<const uint8_t*>(w.pixels)[y * w.pitch + x];
+}
 
 TEST(ResultGetters, ResultAndParagraphRefuseUntilComputed)
 {
@@ -122,7 +116,7 @@ TEST_P(LineGetterRefusal, RefusesALineNotFound)
     r.makeBinarizable(128, 0);
     r.line.isFound = 0;
     Image out;
-    EXPECT_EQ(KOC_E_NOT_COMPUTED, GetParam().call(&r.line, &out.image));
+    EXPECT_EQ(KOC_E_NOT_COMPUTED, GetParam().call(&r.line, &out.h));
     EXPECT_EQ(0, r.line.isBinarizedImageCached);
 }
 
@@ -157,13 +151,13 @@ TEST(LineGetters, FoundLineWithoutThresholdHasNoBinarizedImage)
     EXPECT_EQ(0, koc_charSegmentLineResult_getHasBinarizedRectifiedLineImage(&r.line, &has));
     EXPECT_EQ(0, has);
     Image out;
-    EXPECT_EQ(KOC_E_NOT_COMPUTED, koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&r.line, &out.image));
+    EXPECT_EQ(KOC_E_NOT_COMPUTED, koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&r.line, &out.h));
 
     r.line.hasBinarizationThreshold = 1;
     r.line.hasNormalizedRectifiedLineImage = 0;
     EXPECT_EQ(0, koc_charSegmentLineResult_getHasBinarizedRectifiedLineImage(&r.line, &has));
     EXPECT_EQ(0, has);
-    EXPECT_EQ(KOC_E_NOT_COMPUTED, koc_charSegmentLineResult_getNormalizedRectifiedLineImage(&r.line, &out.image));
+    EXPECT_EQ(KOC_E_NOT_COMPUTED, koc_charSegmentLineResult_getNormalizedRectifiedLineImage(&r.line, &out.h));
 }
 
 // ---- the binarised image ----
@@ -181,18 +175,18 @@ TEST_P(Binarized, MarksAre255AndTheImageIsComputedOnce)
     ASSERT_EQ(1, has);
 
     Image first, second;
-    ASSERT_EQ(0, koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&r.line, &first.image));
+    ASSERT_EQ(0, koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&r.line, &first.h));
     const long pollsAfterFirst = attention.polls();
     EXPECT_GT(pollsAfterFirst, 0);
     for (int x = 0; x < 8; ++x) {
         const bool below = kRamp * x < 100;
         const bool mark = flag != 0 ? below : !below;
-        EXPECT_EQ(mark ? 255 : 0, first.pixel(x, 1)) << "x " << x;
+        EXPECT_EQ(mark ? 255 : 0, pixel(first.h, x, 1)) << "x " << x;
     }
 
-    ASSERT_EQ(0, koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&r.line, &second.image));
+    ASSERT_EQ(0, koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&r.line, &second.h));
     EXPECT_EQ(pollsAfterFirst, attention.polls());
-    EXPECT_EQ(first.image.store, second.image.store);
+    EXPECT_EQ(first.h.store, second.h.store);
 
 }
 
@@ -205,11 +199,11 @@ TEST(BinarizedImage, CancelledComputationIsNotCached)
     Image out;
     {
         test::TrippingAttention attention(0, KOC_E_INTERNAL);
-        EXPECT_EQ(KOC_E_INTERNAL, koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&r.line, &out.image));
+        EXPECT_EQ(KOC_E_INTERNAL, koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&r.line, &out.h));
         EXPECT_EQ(0, r.line.isBinarizedImageCached);
     }
-    ASSERT_EQ(0, koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&r.line, &out.image));
-    EXPECT_EQ(255, out.pixel(0, 0));
+    ASSERT_EQ(0, koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&r.line, &out.h));
+    EXPECT_EQ(255, pixel(out.h, 0, 0));
     EXPECT_EQ(1, r.line.isBinarizedImageCached);
 }
 

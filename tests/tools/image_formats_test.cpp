@@ -21,15 +21,6 @@ namespace fs = std::filesystem;
 
 const std::string kRoad = " --segmentationMethod 1 --minCharArea 10 --no-auto ";
 
-test::TextLine line()
-{
-    test::TextLine l;
-    l.width = 300;
-    l.height = 80;
-    l.count = 8;
-    return l;
-}
-
 void writeJpeg(const fs::path& p, int width, int height, const std::vector<double>& grey, bool colour)
 {
     FILE* file = std::fopen(p.c_str(), "wb");
@@ -149,7 +140,7 @@ class Decoders : public ToolTest, public ::testing::WithParamInterface<Case> {};
 // glyphs elsewhere. JPEG is lossy, so its marks may move by a pixel.
 TEST_P(Decoders, GiveTheLineThePngGives)
 {
-    const test::TextLine l = line();
+    const test::TextLine l = tooltest::straightLine();
     const std::vector<double> grey = tooltest::renderGrey(l);
     tooltest::writePng(path("ref.png"), l.width, l.height, grey, PNG_FORMAT_GRAY);
     const Case& c = GetParam();
@@ -191,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(
 // ones beside them still complete.
 TEST_F(ToolTest, BrokenJpegAndTiffFilesAreRefusedWithTheirReason)
 {
-    const test::TextLine l = line();
+    const test::TextLine l = tooltest::straightLine();
     const std::vector<double> grey = tooltest::renderGrey(l);
     writeJpeg(path("good.jpg"), l.width, l.height, grey, false);
     writeTiff(path("good.tif"), l.width, l.height, grey, TiffKind{});

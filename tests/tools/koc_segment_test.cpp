@@ -18,14 +18,7 @@ namespace fs = std::filesystem;
 // The run parameters every test uses: the direct road, small marks allowed.
 const std::string kRoad = " --segmentationMethod 1 --minCharArea 10 ";
 
-test::TextLine straightLine()
-{
-    test::TextLine line;
-    line.width = 300;
-    line.height = 80;
-    line.count = 8;
-    return line;
-}
+using tooltest::straightLine;
 
 // The straight line turned by 4 degrees in a larger picture.
 test::TextLine turnedLine()

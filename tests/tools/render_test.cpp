@@ -94,13 +94,8 @@ protected:
     Rendered render(const std::string& name, const std::string& args) const
     {
         const fs::path png = path(name + ".png"), json = path(name + ".json");
-        const fs::path out = path("stdout.txt"), err = path("stderr.txt");
-        const std::string command = std::string("'") + KOC_RENDER_PATH + "' " + args + " --out '" + png.string() +
-                                    "' --truth '" + json.string() + "' >'" + out.string() + "' 2>'" + err.string() + "'";
-        const int raw = std::system(command.c_str());
         Rendered r;
-        r.outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.outcome.err = tooltest::readText(err);
+        r.outcome = runProgram(KOC_RENDER_PATH, args + " --out '" + png.string() + "' --truth '" + json.string() + "'");
         if (r.outcome.status != 0) return r;
         r.truth = nlohmann::json::parse(tooltest::readText(json));
         r.image = readGrey(png);

@@ -55,12 +55,14 @@ protected:
 
     fs::path path(const std::string& name) const { return dir / name; }
 
-    // Runs the tool with args (already shell-quoted where needed).
-    Outcome run(const std::string& args) const
+    // Runs koc-segment with args (already shell-quoted where needed).
+    Outcome run(const std::string& args) const { return runProgram(KOC_SEGMENT_PATH, args); }
+
+    Outcome runProgram(const char* program, const std::string& args) const
     {
         const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-        const std::string command = std::string("'") + KOC_SEGMENT_PATH + "' " + args + " >'" + out.string() + "' 2>'" +
-                                    err.string() + "'";
+        const std::string command =
+            std::string("'") + program + "' " + args + " >'" + out.string() + "' 2>'" + err.string() + "'";
         const int raw = std::system(command.c_str());
         Outcome o;
         o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -71,6 +73,16 @@ protected:
 
     fs::path dir;
 };
+
+// The plain test line the tool tests read: 8 glyphs on a 300 x 80 picture.
+inline test::TextLine straightLine()
+{
+    test::TextLine line;
+    line.width = 300;
+    line.height = 80;
+    line.count = 8;
+    return line;
+}
 
 // Grey pixels of a rendered test line, 0..255.
 inline std::vector<double> renderGrey(const test::TextLine& line)
