@@ -23,13 +23,6 @@ struct Pyramid {
     const kimg_image& level(int32_t i) const { return static_cast<const kimg_image*>(p.levels.base.begin)[i]; }
 };
 
-struct Image {
-    kimg_image h;
-    template <class F>
-    Image(int32_t w, int32_t hgt, F f) : h(test::makeImage8(w, hgt, f)) {}
-    ~Image() { kimg_image_destruct(&h); }
-};
-
 uint8_t at(const kimg_image& image, int32_t x, int32_t y)
 {
     return *koc::services::image::pixelAddress(image.store, x, y);
@@ -89,7 +82,7 @@ TEST(PyramidGeometry, LevelCountsAndWindowsForOddAndEvenSizes)
 
 TEST(Pyramid, BordersRepeatTheNearestWindowPixelOnEveryLevel)
 {
-    Image image(37, 22, [](int x, int y) { return (x * 7 + y * 13) % 251; });
+    test::Image image(test::makeImage8(37, 22, [](int x, int y) { return (x * 7 + y * 13) % 251; }));
     kstd_rect32 window{3, 1, 31, 19};  // an odd origin, inside the image
     kimg_image_setWindowRect(&image.h, &window, 0);
     Pyramid pyr;
@@ -117,21 +110,21 @@ TEST(Pyramid, ReductionMatchesTheBinomialKernelWithClampedBorders)
     auto impulse = [](int px, int py) {
         return [px, py](int x, int y) { return x == px && y == py ? 160 : 0; };
     };
-    std::vector<Image*> images = {new Image(32, 32, impulse(16, 16)), new Image(32, 32, impulse(17, 16)),
-                                  new Image(23, 17, [](int x, int y) { return (x * x * 31 + y * 57) % 256; })};
-    for (Image* image : images) {
+    const kimg_image sources[] = {test::makeImage8(32, 32, impulse(16, 16)), test::makeImage8(32, 32, impulse(17, 16)),
+                                  test::makeImage8(23, 17, [](int x, int y) { return (x * x * 31 + y * 57) % 256; })};
+    for (const kimg_image& source : sources) {
+        const test::Image image(source);
         Pyramid pyr;
-        ASSERT_EQ(0, kip_imagePyramid__generateGauss2(&pyr.p, &image->h, 3, 1));
+        ASSERT_EQ(0, kip_imagePyramid__generateGauss2(&pyr.p, &image.h, 3, 1));
         ASSERT_EQ(3, pyr.count());
-        auto expected = windowOf(image->h);
+        auto expected = windowOf(image.h);
         for (int32_t l = 1; l < 3; ++l) {
             expected = reduce(expected);
             EXPECT_EQ(expected, windowOf(pyr.level(l))) << "level " << l;
         }
-        delete image;
     }
     // The impulse of 160 at (16, 16) spreads by the kernel's products: 36, 24, 16, 6, ... / 256.
-    Image one(32, 32, impulse(16, 16));
+    test::Image one(test::makeImage8(32, 32, impulse(16, 16)));
     Pyramid pyr;
     ASSERT_EQ(0, kip_imagePyramid__generateGauss2(&pyr.p, &one.h, 2, 1));
     EXPECT_EQ(23, at(pyr.level(1), 8, 8));  // 160 * 36 / 256 = 22.5
@@ -142,7 +135,7 @@ TEST(Pyramid, ReductionMatchesTheBinomialKernelWithClampedBorders)
 
 TEST(Pyramid, ConstantStaysConstantAndTransformsAgreeAcrossLevels)
 {
-    Image image(50, 30, [](int, int) { return 77; });
+    test::Image image(test::makeImage8(50, 30, [](int, int) { return 77; }));
     Pyramid pyr;
     ASSERT_EQ(0, kip_imagePyramid__generateGauss2(&pyr.p, &image.h, 10, 1));
     ASSERT_EQ(5, pyr.count());  // 30 15 7 3 1
@@ -188,7 +181,7 @@ TEST(Pyramid, RefusedImagesAndFailuresKeepOnlyCompleteLevels)
     EXPECT_EQ(KOC_E_IMAGE_DEPTH, kip_imagePyramid__generateGauss2(&pyr.p, &unbound, 4, 1));
     kimg_image_destruct(&unbound);
 
-    Image image(64, 48, [](int x, int y) { return x ^ y; });
+    test::Image image(test::makeImage8(64, 48, [](int x, int y) { return x ^ y; }));
     for (long failAt = 0;; ++failAt) {
         test::FailingAllocator alloc(failAt);
         const int32_t rc = kip_imagePyramid__generateGauss2(&pyr.p, &image.h, 5, 1);
@@ -267,7 +260,7 @@ TEST(PyramidDifference, ExpansionPutsSourcePixelsOnMultiplesAndInterpolates)
 
 TEST(PyramidDifference, LevelsPairUpAndAConstantImageGivesTheCentre)
 {
-    Image image(40, 24, [](int, int) { return 90; });
+    test::Image image(test::makeImage8(40, 24, [](int, int) { return 90; }));
     Pyramid source, diff;
     ASSERT_EQ(0, kip_imagePyramid__generateGauss2(&source.p, &image.h, 4, 1));  // 24 12 6 3
     ASSERT_EQ(0, kip_imagePyramid__generateDiffPyramid(&source.p, 1, 33, &diff.p));

@@ -223,38 +223,11 @@ TEST(ArchiveBuffers, SetBufferRefusesAnythingThatIsNotAnArchive)
     karca_archiveLoad_destruct(&archive);
 }
 
-TEST(ArchiveBuffers, GetBufferHandsOverTheBytesAndFailuresLeakNothing)
+// Refused allocations on the save path are swept through the statistics
+// records' archive calls; here: handed over, an archive is empty and still an
+// archive.
+TEST(ArchiveBuffers, GetBufferHandsOverTheBytesAndLeavesAnEmptyArchive)
 {
-    for (long failAt = 0;; ++failAt) {
-        test::FailingAllocator alloc(failAt);
-        const int32_t rc = [] {
-            karca_archiveSave archive{};
-            const int32_t made = karca_archiveSave_construct(&archive);
-            if (made < 0) return made;
-            karca_archiveObjectSave object{};
-            int32_t r = karca_archiveObjectSave_construct(&object);
-            if (r >= 0) r = ar::writeInt32(&object, 0x11223344);
-            if (r >= 0) r = karca_archiveSave_appendObject(&archive, &object);
-            void* buffer = nullptr;
-            int32_t size = 0;
-            if (r >= 0) r = karca_archiveSave_getBuffer(&archive, &buffer, &size);
-            if (r >= 0) {
-                const Bytes expected = {'K', 'A', 'R', 'C', 1, 0, 0, 0, 4, 0, 0, 0, 0x44, 0x33, 0x22, 0x11};
-                EXPECT_EQ(expected, Bytes(static_cast<uint8_t*>(buffer), static_cast<uint8_t*>(buffer) + size));
-                ksys_memory_free_internal(&buffer);
-            }
-            if (object.store != nullptr) karca_archiveObjectSave_destruct(&object);
-            karca_archiveSave_destruct(&archive);
-            return r;
-        }();
-        EXPECT_EQ(0, alloc.liveBlocks()) << "failAt=" << failAt;
-        if (!alloc.failed()) {
-            EXPECT_EQ(0, rc);
-            break;
-        }
-        EXPECT_EQ(KOC_E_OUT_OF_MEMORY, rc) << "failAt=" << failAt;
-    }
-    // Handed over, an archive is empty and still an archive.
     karca_archiveSave archive{};
     ASSERT_EQ(0, karca_archiveSave_construct(&archive));
     void* buffer = nullptr;

@@ -11,6 +11,7 @@
 #include "services/range_fill.hpp"
 #include "services/rectify.hpp"
 #include "support/fakes.hpp"
+#include "support/text_image.hpp"
 
 namespace {
 
@@ -28,13 +29,7 @@ struct Image {
     }
 };
 
-kmath_shapeAffineRect rectOf(double x, double y, double w, double h)
-{
-    kmath_shapeAffineRect r;
-    const kmath_vect po{x, y}, px{x + w, y}, py{x, y + h};
-    kmath_shapeAffineRect_initPoints(&r, &po, &px, &py);
-    return r;
-}
+using test::boxRect;
 
 // A sw x sh image of the given depth filled with random samples.
 void fillRandom(Image& image, int32_t depth, int32_t sw, int32_t sh, std::mt19937& rng)
@@ -70,7 +65,7 @@ uint64_t clampedBilinear(const Image& src, int32_t sw, int32_t sh, int64_t sx, i
 TEST(Rectify, AxisAlignedIntegerRectangleCopiesPixelsExactly)
 {
     Image src(test::makeImage8(40, 30, [](int x, int y) { return (x * 7 + y * 13) & 0xff; }));
-    const kmath_shapeAffineRect r = rectOf(5, 4, 20, 10);
+    const kmath_shapeAffineRect r = boxRect(5, 4, 20, 10);
     Image out;
     ASSERT_EQ(0, koc::services::affineRectifyImageRegion(&src.img, &r, &out.img));
     kstd_rect32 w;
@@ -104,7 +99,7 @@ TEST(Rectify, UprightRectanglesMatchThePerPixelBilinearWalk)
             for (const double fy : offsets)
                 for (const auto& [x, y, rw, rh] : {std::array<int, 4>{-3, -2, 29, 21}, std::array<int, 4>{2, 3, 9, 5},
                                                  std::array<int, 4>{15, 12, 7, 4}, std::array<int, 4>{-1, 8, 5, 9}}) {
-                    const kmath_shapeAffineRect r = rectOf(x + fx, y + fy, rw, rh);
+                    const kmath_shapeAffineRect r = boxRect(x + fx, y + fy, rw, rh);
                     Image out;
                     ASSERT_EQ(0, koc::services::affineRectifyImageRegion(&src.img, &r, &out.img));
                     for (int32_t j = 0; j < rh; ++j)
@@ -194,7 +189,7 @@ TEST(Rectify, SixteenBitSamplesAreInterpolatedWithoutOvershoot)
     row[2] = 65535;
     row[3] = 0;
     Image src(raw);
-    const kmath_shapeAffineRect half = rectOf(0.5, 0, 3, 1);  // centres fall between pixels
+    const kmath_shapeAffineRect half = boxRect(0.5, 0, 3, 1);  // centres fall between pixels
     Image out;
     ASSERT_EQ(0, koc::services::affineRectifyImageRegion(&src.img, &half, &out.img));
     EXPECT_NEAR(32768.0, out.at(0, 0), 1.0);
@@ -205,8 +200,8 @@ TEST(Rectify, SixteenBitSamplesAreInterpolatedWithoutOvershoot)
 TEST(Rectify, IntersectionMaskHoldsOneRunPerRowInsideBothRectangles)
 {
     Image src(test::makeImage8(50, 50, [](int, int) { return 100; }));
-    const kmath_shapeAffineRect line = rectOf(10, 10, 20, 10);
-    const kmath_shapeAffineRect input = rectOf(15, 12, 30, 30);
+    const kmath_shapeAffineRect line = boxRect(10, 10, 20, 10);
+    const kmath_shapeAffineRect input = boxRect(15, 12, 30, 30);
     Image out;
     kimg_imageRle mask;
     kimg_imageRle_construct(&mask);
