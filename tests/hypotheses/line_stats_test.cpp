@@ -10,6 +10,7 @@
 #include "hypotheses/line_data.hpp"
 #include "hypotheses/line_stats.hpp"
 #include "koc/koc.h"
+#include "support/paragraph.hpp"
 #include "support/text_image.hpp"
 
 namespace {
@@ -220,25 +221,6 @@ TEST_P(UnmatchedTreeElements, CountedOnlyWhenTheyOutnumberTheCharacters)
 
 INSTANTIATE_TEST_SUITE_P(Cases, UnmatchedTreeElements, ::testing::Bool());
 
-struct OwnedParagraph {
-    koc_charSegmentRunParams params;
-    koc_charSegmentParagraphResult result;
-    OwnedParagraph()
-    {
-        koc_charSegmentRunParams_construct(&params);
-        koc_charSegmentParagraphResult_construct(&result);
-    }
-    ~OwnedParagraph()
-    {
-        koc_charSegmentParagraphResult_destruct(&result);
-        koc_charSegmentRunParams_destruct(&params);
-    }
-    const koc_charSegmentLineResult& line(int i) const
-    {
-        return static_cast<const koc_charSegmentLineResult*>(result.lineResults.base.begin)[i];
-    }
-};
-
 // A rendered line with specks too small to be characters in the gaps between
 // its glyphs: the hypothesis road leaves them out, and the statistics count
 // exactly those specks as too small.
@@ -258,8 +240,8 @@ TEST(LineStatisticsRoad, SpecksBetweenGlyphsAreCountedAsTooSmall)
             for (int x = x0; x < x0 + 4; ++x) static_cast<uint8_t*>(w.pixels)[y * w.pitch + x] = uint8_t(text.ink);
     }
     const kmath_shapeAffineRect rect = test::boxRect(10, 10, text.width - 20, 60);
-    OwnedParagraph para;
-    ASSERT_EQ(0, koc_segmentCharactersParagraph8(&image, &rect, &para.params, &para.result));
+    test::Paragraph para;
+    ASSERT_EQ(0, para.run8(image, rect));
     kimg_image_destruct(&image);
     const auto& s = para.line(0).stats;
     ASSERT_EQ(1, s.isComputed);

@@ -55,13 +55,6 @@ void bindImage(kimg_image* target, int32_t width, int32_t height, F f)
     kimg_image_destruct(&image);
 }
 
-int pixelAt(const kimg_image& image, int x, int y)
-{
-    kimg_windowConst w;
-    if (kimg_windowConst_init(&w, &image) < 0) return -1;
-    return static_cast<const uint8_t*>(w.pixels)[y * w.pitch + x];
-}
-
 template <class V, class E>
 const E* at(const V& v, intptr_t i)
 {
@@ -157,7 +150,7 @@ struct Char : NoFlag {
     static void check(const T* c)
     {
         EXPECT_EQ(3, c->key.variant);
-        EXPECT_EQ(11, pixelAt(c->sourceImage, 4, 4));
+        EXPECT_EQ(11, test::pixel8(c->sourceImage, 4, 4));
         EXPECT_EQ(4, c->metrics.pixelRects[1].height);
     }
 };
@@ -202,8 +195,8 @@ struct Line {
         EXPECT_EQ(1, l->isFound);
         EXPECT_EQ(2u, l->polarity);
         EXPECT_EQ(1, l->hasNormalizedRectifiedLineImage);
-        EXPECT_EQ(19, pixelAt(l->rectifiedLineImage, 3, 2));
-        EXPECT_EQ(60, pixelAt(l->normalizedRectifiedLineImage, 2, 3));
+        EXPECT_EQ(19, test::pixel8(l->rectifiedLineImage, 3, 2));
+        EXPECT_EQ(60, test::pixel8(l->normalizedRectifiedLineImage, 2, 3));
         const auto* p = at<kstd_vector_koc_charSegmentPositionResult, koc_charSegmentPositionResult>(l->positionResults, 0);
         ASSERT_NE(nullptr, p);
         Position::check(p);
@@ -306,7 +299,7 @@ struct LineExtract {
     {
         EXPECT_EQ(1, r->isLineFound);
         EXPECT_EQ(55, r->params.maxHeight);
-        EXPECT_EQ(9, pixelAt(r->lineImage, 5, 2));
+        EXPECT_EQ(9, test::pixel8(r->lineImage, 5, 2));
         kstd_rect32 rect;
         const int32_t* rowStart = nullptr;
         const kimg_run* runs = nullptr;

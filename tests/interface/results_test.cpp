@@ -43,13 +43,6 @@ public:
 
 using test::Image;
 
-int pixel(const kimg_image& image, int x, int y)
-{
-    kimg_windowConst w;
-    if (kimg_windowConst_init(&w, &image) < 0) return -1;
-    return static_cast<const uint8_t*>(w.pixels)[y * w.pitch + x];
-}
-
 TEST(ResultGetters, ResultAndParagraphRefuseUntilComputed)
 {
     koc_charSegmentResult r;
@@ -181,7 +174,7 @@ TEST_P(Binarized, MarksAre255AndTheImageIsComputedOnce)
     for (int x = 0; x < 8; ++x) {
         const bool below = kRamp * x < 100;
         const bool mark = flag != 0 ? below : !below;
-        EXPECT_EQ(mark ? 255 : 0, pixel(first.h, x, 1)) << "x " << x;
+        EXPECT_EQ(mark ? 255 : 0, test::pixel8(first.h, x, 1)) << "x " << x;
     }
 
     ASSERT_EQ(0, koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&r.line, &second.h));
@@ -203,7 +196,7 @@ TEST(BinarizedImage, CancelledComputationIsNotCached)
         EXPECT_EQ(0, r.line.isBinarizedImageCached);
     }
     ASSERT_EQ(0, koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&r.line, &out.h));
-    EXPECT_EQ(255, pixel(out.h, 0, 0));
+    EXPECT_EQ(255, test::pixel8(out.h, 0, 0));
     EXPECT_EQ(1, r.line.isBinarizedImageCached);
 }
 

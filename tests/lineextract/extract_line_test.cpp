@@ -191,10 +191,8 @@ TEST(ExtractLine, FlatSixteenBitLineBecomesMidGrey)
     e.params.normalizationMode = 1;
     e.params.polarity = 1;
     ASSERT_EQ(0, koc_extractLine16(&image.img, &rect, &e.params, &e.result));
-    kimg_windowConst w;
-    ASSERT_EQ(0, kimg_windowConst_init(&w, &e.result.lineImage));
-    EXPECT_EQ(128, static_cast<const uint8_t*>(w.pixels)[0]);
-    EXPECT_EQ(128, static_cast<const uint8_t*>(w.pixels)[w.pitch * 19 + 49]);
+    EXPECT_EQ(128, test::pixel8(e.result.lineImage, 0, 0));
+    EXPECT_EQ(128, test::pixel8(e.result.lineImage, 49, 19));
 }
 
 TEST(ExtractLine, AttentionTripEndsTheCallWithItsCodeAndNoLine)

@@ -195,12 +195,10 @@ TEST(SegmentRoad, BinarisedLineImageMarksTheGlyphs)
     kimg_image_construct(&unbound);
     Owned binarized(unbound);
     ASSERT_EQ(0, koc_charSegmentLineResult_getBinarizedRectifiedLineImage(&para.line(), &binarized.img));
-    kimg_windowConst w;
-    ASSERT_EQ(0, kimg_windowConst_init(&w, &binarized.img));
     // Line pixel (x, y) is image pixel (x + 10, y + 10): glyph 0's left stroke is a mark.
-    const auto at = [&](int x, int y) { return static_cast<const uint8_t*>(w.pixels)[y * w.pitch + x]; };
-    EXPECT_EQ(255, at(static_cast<int>(line.originX) - 10 + 1, static_cast<int>(line.originY) - 10 + 10));
-    EXPECT_EQ(0, at(2, 2));
+    const int x = static_cast<int>(line.originX) - 10 + 1, y = static_cast<int>(line.originY) - 10 + 10;
+    EXPECT_EQ(255, test::pixel8(binarized.img, x, y));
+    EXPECT_EQ(0, test::pixel8(binarized.img, 2, 2));
 }
 
 }  // namespace

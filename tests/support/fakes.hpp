@@ -102,4 +102,13 @@ kimg_image makeImage8(int32_t width, int32_t height, F f)
     return image;
 }
 
+// Pixel (x, y) of an 8-bit image, counted from its window's corner; -1 when
+// the image has no pixels.
+inline int pixel8(const kimg_image& image, int32_t x, int32_t y)
+{
+    kimg_windowConst w;
+    if (kimg_windowConst_init(&w, &image) < 0) return -1;
+    return static_cast<const uint8_t*>(w.pixels)[y * w.pitch + x];
+}
+
 }  // namespace test
