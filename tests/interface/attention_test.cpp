@@ -5,6 +5,7 @@
 
 #include "koc/koc.h"
 #include "support/fakes.hpp"
+#include "support/paragraph.hpp"
 #include "support/text_image.hpp"
 
 namespace {
@@ -22,24 +23,13 @@ long pollsAtScale(int32_t s, bool search)
     line.glyphWidth = 14 * s;
     line.pitch = 22 * s;
     line.count = 10;
-    kimg_image image = line.render();
-    koc_charSegmentRunParams params;
-    koc_charSegmentRunParams_construct(&params);
-    params.maxLineAngle = search ? 3 : 0;
-    params.maxSkewAngle = search ? 3 : 0;
-    koc_charSegmentParagraphResult result;
-    koc_charSegmentParagraphResult_construct(&result);
-    const kmath_shapeAffineRect rect = test::boxRect(0, 0, line.width, line.height);
-    long polls = 0;
-    {
-        test::TrippingAttention counting(1L << 40);
-        EXPECT_EQ(0, koc_segmentCharactersParagraph8(&image, &rect, &params, &result));
-        polls = counting.polls();
-    }
-    koc_charSegmentParagraphResult_destruct(&result);
-    koc_charSegmentRunParams_destruct(&params);
-    kimg_image_destruct(&image);
-    return polls;
+    test::Owned image(line.render());
+    test::Paragraph para;
+    para.params.maxLineAngle = search ? 3 : 0;
+    para.params.maxSkewAngle = search ? 3 : 0;
+    test::TrippingAttention counting(1L << 40);
+    EXPECT_EQ(0, para.run8(image.img, test::boxRect(0, 0, line.width, line.height)));
+    return counting.polls();
 }
 
 TEST(Attention, PollsGrowWithTheAreaOfTheLine)

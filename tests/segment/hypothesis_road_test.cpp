@@ -9,6 +9,7 @@
 
 #include "hypotheses/line_data.hpp"
 #include "koc/koc.h"
+#include "support/fakes.hpp"
 #include "support/paragraph.hpp"
 
 namespace {
@@ -25,15 +26,7 @@ struct Canvas {
     }
     kimg_image image() const
     {
-        kimg_image img;
-        kimg_image_construct(&img);
-        kimg_image_assignNew(&img, KIMG_DEPTH_8, width, height);
-        kimg_window w;
-        kimg_window_init(&w, &img);
-        for (int32_t y = 0; y < height; ++y)
-            for (int32_t x = 0; x < width; ++x)
-                static_cast<uint8_t*>(w.pixels)[y * w.pitch + x] = pixels[static_cast<size_t>(y * width + x)];
-        return img;
+        return test::makeImage8(width, height, [&](int32_t x, int32_t y) { return pixels[size_t(y * width + x)]; });
     }
 };
 
