@@ -78,12 +78,13 @@ uint64_t decodePinned(fuzz::Bytes& in)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::Bytes in(data, size);
-    const uint8_t kind = in.u8() % 3;
-    const int32_t width = in.range(1, 160), height = in.range(1, 64);
-    fuzz::OwnedImage image, mask;
-    if (!fuzz::decodeImage(in, kind == 0 ? KIMG_DEPTH_8 : KIMG_DEPTH_16, width, height, &image.image)) {
+    fuzz::Subject subject;
+    if (!fuzz::decodeSubject(in, subject)) {
         return 0;
     }
+    const uint8_t kind = subject.kind;
+    const int32_t width = subject.width, height = subject.height;
+    fuzz::OwnedImage& image = subject.image;
     const kmath_shapeAffineRect rect = fuzz::decodeRect(in, width, height);
     koc_charSegmentRunParams base;
     koc_charSegmentRunParams_construct(&base);
@@ -104,18 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     k3img_rangeImage16 range;
     k3img_rangeImage16_construct(&range);
     if (kind == 2) {
-        // Mask: all valid, or scattered holes from the bytes; sometimes none.
-        const uint8_t holes = in.u8();
-        kimg_image_assignNew(&mask.image, KIMG_DEPTH_8, width, height);
-        kimg_window m;
-        kimg_window_init(&m, &mask.image);
-        for (int32_t y = 0; y < height; ++y) {
-            for (int32_t x = 0; x < width; ++x) {
-                static_cast<uint8_t*>(m.pixels)[y * m.pitch + x] =
-                    holes != 0 && (x * 31 + y * 17) % (holes + 1) == 0 ? 0 : 255;
-            }
-        }
-        if (k3img_rangeImage16_init(&range, &image.image, in.u8() % 4 == 0 ? nullptr : &mask.image) != 0) {
+        if (!fuzz::decodeRangeMask(in, subject, &range)) {
             k3img_rangeImage16_destruct(&range);
             koc_charSegmentExtensions_destruct(&ext);
             koc_charSegmentRunParams_destruct(&base);

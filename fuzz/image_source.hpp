@@ -51,6 +51,40 @@ inline bool decodeImage(Bytes& in, int32_t depth, int32_t width, int32_t height,
     return true;
 }
 
+// What a segmentation target runs on: kind 0 an 8-bit image, 1 a 16-bit
+// one, 2 a 16-bit range image (its mask decoded later, by decodeRangeMask).
+struct Subject {
+    uint8_t kind = 0;
+    int32_t width = 0, height = 0;
+    OwnedImage image, mask;
+};
+
+// The subject's kind, size and pixels from the bytes.
+inline bool decodeSubject(Bytes& in, Subject& s)
+{
+    s.kind = in.u8() % 3;
+    s.width = in.range(1, 160);
+    s.height = in.range(1, 64);
+    return decodeImage(in, s.kind == 0 ? KIMG_DEPTH_8 : KIMG_DEPTH_16, s.width, s.height, &s.image.image);
+}
+
+// The range image's mask, all valid or with scattered holes, then whether to
+// pass it at all; false when the range image refuses them.
+inline bool decodeRangeMask(Bytes& in, Subject& s, k3img_rangeImage16* range)
+{
+    const uint8_t holes = in.u8();
+    kimg_image_assignNew(&s.mask.image, KIMG_DEPTH_8, s.width, s.height);
+    kimg_window m;
+    kimg_window_init(&m, &s.mask.image);
+    for (int32_t y = 0; y < s.height; ++y) {
+        for (int32_t x = 0; x < s.width; ++x) {
+            static_cast<uint8_t*>(m.pixels)[y * m.pitch + x] =
+                holes != 0 && (x * 31 + y * 17) % (holes + 1) == 0 ? 0 : 255;
+        }
+    }
+    return k3img_rangeImage16_init(range, &s.image.image, in.u8() % 4 == 0 ? nullptr : &s.mask.image) == 0;
+}
+
 // An affine rectangle around (or past) an image of width x height.
 inline kmath_shapeAffineRect decodeRect(Bytes& in, int32_t width, int32_t height)
 {
