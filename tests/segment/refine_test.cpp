@@ -267,4 +267,39 @@ TEST(RefineLine, StopsOnAttention)
                                                                 &line.params, &tree.v));
 }
 
+// Both profiles against direct sums, on sub-rectangles whose widths leave
+// every tail of the sixteen-pixel column step and with bright pixels, so a
+// lane that drops or wraps a byte shows.
+TEST(RefineProfiles, MatchDirectSumsOnOddRectangles)
+{
+    const int32_t W = 70, H = 9;
+    test::Image image(test::makeImage8(W, H, [](int32_t x, int32_t y) { return (x * 73 + y * 151 + 200) & 0xFF; }));
+    for (const kstd_rect32 rect : {kstd_rect32{0, 0, 1, 1}, kstd_rect32{3, 1, 15, 5}, kstd_rect32{0, 0, 16, 9},
+                                   kstd_rect32{5, 2, 17, 7}, kstd_rect32{1, 0, 69, 9}}) {
+        koc::segment::Profile columns, rows;
+        ASSERT_EQ(0, koc::segment::projectRect(&image.h, rect, &columns, &rows));
+        koc::segment::Profile onlyColumns, onlyRows;
+        ASSERT_EQ(0, koc::segment::projectRect(&image.h, rect, &onlyColumns, nullptr));
+        ASSERT_EQ(0, koc::segment::projectRect(&image.h, rect, nullptr, &onlyRows));
+        ASSERT_EQ(static_cast<size_t>(rect.width), columns.size());
+        ASSERT_EQ(static_cast<size_t>(rect.height), rows.size());
+        for (int32_t i = 0; i < rect.width; ++i) {
+            uint32_t sum = 0;
+            for (int32_t j = 0; j < rect.height; ++j) {
+                sum += static_cast<uint32_t>(test::pixel8(image.h, rect.x + i, rect.y + j));
+            }
+            EXPECT_EQ(sum, columns[static_cast<size_t>(i)]) << "column " << i << " of width " << rect.width;
+        }
+        for (int32_t j = 0; j < rect.height; ++j) {
+            uint32_t sum = 0;
+            for (int32_t i = 0; i < rect.width; ++i) {
+                sum += static_cast<uint32_t>(test::pixel8(image.h, rect.x + i, rect.y + j));
+            }
+            EXPECT_EQ(sum, rows[static_cast<size_t>(j)]) << "row " << j;
+        }
+        EXPECT_EQ(columns, onlyColumns);
+        EXPECT_EQ(rows, onlyRows);
+    }
+}
+
 }  // namespace
