@@ -785,36 +785,42 @@ inline int32_t rectsOf(const std::vector<Rect>& rects, RectVector& out) noexcept
 }
 } // namespace detail
 
+namespace detail {
+// The rectangles converted, then call(rects) on the flat interface; a
+// missing subject or result gives its construction error, and a failed
+// conversion leaves no result standing.
+template <class Subject, class Call>
+int32_t segmentRects(const Subject& subject, const std::vector<Rect>& rects, Result& out, Call call) noexcept
+{
+    if (subject.get() == nullptr || out.get() == nullptr) {
+        return errorOf(subject.get() == nullptr ? subject.status() : out.status());
+    }
+    RectVector v;
+    const int32_t rc = rectsOf(rects, v);
+    if (rc < 0) {
+        koc_charSegmentResult_reset(out.get());
+        return rc;
+    }
+    return call(&v.v);
+}
+} // namespace detail
+
 // Segments one paragraph per rectangle (client coordinates of the image);
 // an 8-bit or 16-bit image picks its entry point by depth.
 inline int32_t segment(std::nothrow_t, const Image& image, const std::vector<Rect>& rects, const RunParams& params,
                        Result& out) noexcept
 {
-    if (image.get() == nullptr || out.get() == nullptr) {
-        return detail::errorOf(image.get() == nullptr ? image.status() : out.status());
-    }
-    detail::RectVector v;
-    int32_t rc = detail::rectsOf(rects, v);
-    if (rc < 0) {
-        koc_charSegmentResult_reset(out.get()); // a failed call leaves no result standing
-        return rc;
-    }
-    return image.depth() == KIMG_DEPTH_16 ? koc_segmentCharacters16(image.get(), &v.v, params.get(), out.get())
-                                          : koc_segmentCharacters8(image.get(), &v.v, params.get(), out.get());
+    return detail::segmentRects(image, rects, out, [&](const kstd_vector_kmath_shapeAffineRect* r) {
+        return image.depth() == KIMG_DEPTH_16 ? koc_segmentCharacters16(image.get(), r, params.get(), out.get())
+                                              : koc_segmentCharacters8(image.get(), r, params.get(), out.get());
+    });
 }
 inline int32_t segment(std::nothrow_t, const RangeImage& range, const std::vector<Rect>& rects,
                        const RunParams& params, Result& out) noexcept
 {
-    if (range.get() == nullptr || out.get() == nullptr) {
-        return detail::errorOf(range.get() == nullptr ? range.status() : out.status());
-    }
-    detail::RectVector v;
-    const int32_t rc = detail::rectsOf(rects, v);
-    if (rc < 0) {
-        koc_charSegmentResult_reset(out.get());
-        return rc;
-    }
-    return koc_segmentCharactersRangeImage16(range.get(), &v.v, params.get(), out.get());
+    return detail::segmentRects(range, rects, out, [&](const kstd_vector_kmath_shapeAffineRect* r) {
+        return koc_segmentCharactersRangeImage16(range.get(), r, params.get(), out.get());
+    });
 }
 
 // The same with extensions for hard input (koc_segmentCharactersExt*); ext
@@ -822,32 +828,17 @@ inline int32_t segment(std::nothrow_t, const RangeImage& range, const std::vecto
 inline int32_t segment(std::nothrow_t, const Image& image, const std::vector<Rect>& rects, const RunParams& params,
                        const koc_charSegmentExtensions& ext, Result& out) noexcept
 {
-    if (image.get() == nullptr || out.get() == nullptr) {
-        return detail::errorOf(image.get() == nullptr ? image.status() : out.status());
-    }
-    detail::RectVector v;
-    const int32_t rc = detail::rectsOf(rects, v);
-    if (rc < 0) {
-        koc_charSegmentResult_reset(out.get());
-        return rc;
-    }
-    return image.depth() == KIMG_DEPTH_16
-               ? koc_segmentCharactersExt16(image.get(), &v.v, params.get(), &ext, out.get())
-               : koc_segmentCharactersExt8(image.get(), &v.v, params.get(), &ext, out.get());
+    return detail::segmentRects(image, rects, out, [&](const kstd_vector_kmath_shapeAffineRect* r) {
+        return image.depth() == KIMG_DEPTH_16 ? koc_segmentCharactersExt16(image.get(), r, params.get(), &ext, out.get())
+                                              : koc_segmentCharactersExt8(image.get(), r, params.get(), &ext, out.get());
+    });
 }
 inline int32_t segment(std::nothrow_t, const RangeImage& range, const std::vector<Rect>& rects,
                        const RunParams& params, const koc_charSegmentExtensions& ext, Result& out) noexcept
 {
-    if (range.get() == nullptr || out.get() == nullptr) {
-        return detail::errorOf(range.get() == nullptr ? range.status() : out.status());
-    }
-    detail::RectVector v;
-    const int32_t rc = detail::rectsOf(rects, v);
-    if (rc < 0) {
-        koc_charSegmentResult_reset(out.get());
-        return rc;
-    }
-    return koc_segmentCharactersRangeImageExt16(range.get(), &v.v, params.get(), &ext, out.get());
+    return detail::segmentRects(range, rects, out, [&](const kstd_vector_kmath_shapeAffineRect* r) {
+        return koc_segmentCharactersRangeImageExt16(range.get(), r, params.get(), &ext, out.get());
+    });
 }
 
 // What the estimator chose and what it measured.
